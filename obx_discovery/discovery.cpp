@@ -1,0 +1,105 @@
+// The instance's lifecycle: socket, threads, and their orderly stop.
+#include "discovery.h"
+
+#include "instance.h"
+#include "messages.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <system_error>
+
+namespace {
+
+std::string copy_text(const char *text)
+{
+    return text ? text : "";
+}
+
+void open_socket(ObxDiscovery &self)
+{
+    self.sockfd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (self.sockfd < 0)
+        report_error("socket failed");
+
+    int on = 1;
+    setsockopt(self.sockfd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(DISCOVERY_PORT);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(self.sockfd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0)
+        report_error("bind failed " + std::to_string(errno));
+}
+
+template <typename... Args>
+void start_thread(std::thread &slot, Args &&...args)
+{
+    try {
+        slot = std::thread(std::forward<Args>(args)...);
+    } catch (const std::system_error &e) {
+        report_error(std::string("thread creation failed: ") + e.what());
+    }
+}
+
+void join_if_started(std::thread &thread)
+{
+    if (thread.joinable())
+        thread.join();
+}
+
+} // namespace
+
+extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryFunc callback,
+                                           void *user_data)
+{
+    try {
+        auto self = std::make_unique<ObxDiscovery>();
+        self->peer_type = details.type;
+        self->device_name = copy_text(details.device_name);
+        self->rtsp_url = copy_text(details.rtsp_url);
+        self->http_url = copy_text(details.http_url);
+        self->callback = callback;
+        self->callback_data = user_data;
+
+        open_socket(*self);
+        start_thread(self->listen_thread, listen_for, self.get());
+        if (callback)
+            start_thread(self->discovery_thread, broadcast_datagram, self.get(), PROBE);
+        start_thread(self->presence_thread, broadcast_datagram, self.get(), PRESENCE);
+        return self.release();
+    } catch (const std::exception &e) {
+        report_error(std::string("instance not created: ") + e.what());
+        return nullptr;
+    }
+}
+
+extern "C" void obx_discovery_set_verbose(ObxDiscovery *obx_discovery, bool verbose)
+{
+    if (obx_discovery)
+        obx_discovery->verbose = verbose;
+}
+
+extern "C" void obx_discovery_free(ObxDiscovery *self)
+{
+    if (!self)
+        return;
+    if (self->listen_thread.get_id() == std::this_thread::get_id()) {
+        // Joining the listener from itself would deadlock: leave it running.
+        report_error("obx_discovery_free called from the instance's own callback");
+        return;
+    }
+    self->should_quit = true;
+    // Wakes the listener's blocked receive, even on an unconnected socket.
+    shutdown(self->sockfd, SHUT_RDWR);
+    join_if_started(self->presence_thread);
+    join_if_started(self->discovery_thread);
+    join_if_started(self->listen_thread);
+    if (self->sockfd >= 0)
+        close(self->sockfd);
+    delete self;
+}

@@ -1,0 +1,52 @@
+// The instance record and the library's internal entry points.
+#ifndef OBX_DISCOVERY_INSTANCE_H
+#define OBX_DISCOVERY_INSTANCE_H
+
+#include "discovery.h"
+
+#include <atomic>
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+
+constexpr unsigned short DISCOVERY_PORT = 13702;
+
+struct ObxDiscovery {
+    std::atomic<bool> verbose{false};
+    std::atomic<bool> should_quit{false};
+    ObxPeerType peer_type = OBX_PEER_TYPE_UNKNOWN;
+    std::string device_name;
+    std::string rtsp_url;
+    std::string http_url;
+    // std::less<> lets the listener look an address up without copying it.
+    std::set<std::string, std::less<>> discovered_addresses;
+    ObxDiscoveryFunc callback = nullptr;
+    std::thread listen_thread;
+    std::thread discovery_thread;
+    std::thread presence_thread;
+    int sockfd = -1;
+    void *callback_data = nullptr;
+};
+
+enum DatagramType { PROBE = 0, PRESENCE = 1 };
+
+// The JSON text of a datagram of the given type describing self.
+std::string datagram_text(const ObxDiscovery &self, DatagramType type);
+
+// Waits 40 ms, then broadcasts one datagram. Never throws.
+void broadcast_datagram(ObxDiscovery *self, DatagramType type);
+
+enum class DatagramAction { NONE, ANSWER_PROBE };
+
+// Checks one received datagram and reports its sender if it is a new peer.
+// Tells whether the datagram was a probe to answer. May throw on hostile
+// input; the listener catches.
+DatagramAction handle_datagram(ObxDiscovery &self, std::string_view payload,
+                               const char *address_string);
+
+// Body of the listener thread: runs until should_quit is seen.
+void listen_for(ObxDiscovery *self);
+
+#endif

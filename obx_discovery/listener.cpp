@@ -1,0 +1,194 @@
+// Receiving datagrams: checks, probe answers and peer reports.
+#include "instance.h"
+#include "messages.h"
+
+#include <json/reader.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+
+#include <cstring>
+#include <memory>
+#include <optional>
+
+namespace {
+
+constexpr size_t RECEIVE_BUFFER_SIZE = 1024;
+
+std::optional<Json::Value> parse_json(std::string_view text)
+{
+    static const Json::CharReaderBuilder builder = [] {
+        Json::CharReaderBuilder b;
+        b["allowTrailingCommas"] = false;
+        return b;
+    }();
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, nullptr))
+            return std::nullopt;
+    } catch (const Json::Exception &) {
+        // Nesting beyond the reader's stack limit: as malformed as any other.
+        return std::nullopt;
+    }
+    return root;
+}
+
+void replace_all(std::string &text, const std::string &pattern, const std::string &replacement)
+{
+    for (size_t at = text.find(pattern); at != std::string::npos;
+         at = text.find(pattern, at + replacement.size())) {
+        text.replace(at, pattern.size(), replacement);
+    }
+}
+
+// Fills in the host that a sender left empty ("rtsp:///x", "http://:80/").
+std::string complete_url(std::string url, const std::string &scheme, const char *address)
+{
+    replace_all(url, scheme + ":///", scheme + "://" + address + "/");
+    replace_all(url, scheme + "://:", scheme + "://" + address + ":");
+    return url;
+}
+
+ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload)
+{
+    if (!root.isMember("type")) {
+        report_error("no peer type: " + printable(payload, Layout::KEEP_LINES));
+        return OBX_PEER_TYPE_UNKNOWN;
+    }
+    const Json::Value &type = root["type"];
+    if (!type.isString()) {
+        report_error("peer type is not string: " + describe(type));
+        return OBX_PEER_TYPE_UNKNOWN;
+    }
+    std::string name = type.asString();
+    if (name == "VideoTransmitter")
+        return OBX_PEER_TYPE_VIDEO_TRANSMITTER;
+    if (name == "Probe")
+        return OBX_PEER_TYPE_PROBE;
+    report_error("unknown peer type: " + printable(name, Layout::ESCAPE_ALL));
+    return OBX_PEER_TYPE_UNKNOWN;
+}
+
+// Reads an optional text member into out. False, with a message, when the
+// member is there but is not a string.
+bool read_text(const Json::Value &root, const char *key, const char *error,
+               std::optional<std::string> &out)
+{
+    if (!root.isMember(key))
+        return true;
+    const Json::Value &value = root[key];
+    if (!value.isString()) {
+        report_error(error + describe(value));
+        return false;
+    }
+    out = value.asString();
+    return true;
+}
+
+const char *text_or_null(const std::optional<std::string> &text)
+{
+    return text ? text->c_str() : nullptr;
+}
+
+void report_peer(ObxDiscovery &self, const Json::Value &root, std::string_view payload,
+                 const char *address_string)
+{
+    ObxPeerDetails details{};
+    details.type = peer_type_of(root, payload);
+
+    std::optional<std::string> name, rtsp, http;
+    if (!read_text(root, "name", "device name is not string: ", name) ||
+        !read_text(root, "rtsp", "RTSP URL is not string: ", rtsp) ||
+        !read_text(root, "http", "Web UI URL is not string: ", http))
+        return;
+    if (rtsp)
+        rtsp = complete_url(*rtsp, "rtsp", address_string);
+    if (http)
+        http = complete_url(*http, "http", address_string);
+
+    details.device_name = text_or_null(name);
+    details.rtsp_url = text_or_null(rtsp);
+    details.http_url = text_or_null(http);
+    self.callback(address_string, details, self.callback_data);
+}
+
+} // namespace
+
+DatagramAction handle_datagram(ObxDiscovery &self, std::string_view payload,
+                               const char *address_string)
+{
+    trace(self, std::string("received from ") + address_string + ": " +
+                    printable(payload, Layout::KEEP_LINES));
+
+    std::optional<Json::Value> parsed = parse_json(payload);
+    if (!parsed) {
+        report_error("json parsing error: " + printable(payload, Layout::KEEP_LINES));
+        return DatagramAction::NONE;
+    }
+    const Json::Value &root = *parsed;
+    // A top-level null reads as an empty object; other non-objects would
+    // make jsoncpp's member accessors throw.
+    if (!root.isObject() && !root.isNull()) {
+        report_error("datagram is not an object: " + describe(root));
+        return DatagramAction::NONE;
+    }
+
+    const Json::Value &version = root["version"];
+    if (!version.isInt()) {
+        report_error("protocol version is not integer: " + describe(version));
+        return DatagramAction::NONE;
+    }
+    if (version.asInt() != 1) {
+        report_error("unsupported protocol version: " + describe(version));
+        return DatagramAction::NONE;
+    }
+
+    if (root.isMember("probe"))
+        return DatagramAction::ANSWER_PROBE;
+    if (!self.callback)
+        return DatagramAction::NONE;
+
+    if (self.discovered_addresses.count(std::string_view(address_string))) {
+        trace(self, std::string("already reported: ") + address_string);
+        return DatagramAction::NONE;
+    }
+    // Recorded before the checks below: a sender that fails them once is
+    // never reported by this instance.
+    self.discovered_addresses.emplace(address_string);
+    report_peer(self, root, payload, address_string);
+    return DatagramAction::NONE;
+}
+
+void listen_for(ObxDiscovery *self)
+{
+    prctl(PR_SET_NAME, "Discovery Listener");
+    // Without a socket every receive would fail at once: nothing to hear.
+    if (self->sockfd < 0)
+        return;
+
+    while (!self->should_quit) {
+        try {
+            char buffer[RECEIVE_BUFFER_SIZE] = {};
+            sockaddr_in sender{};
+            socklen_t sender_length = sizeof sender;
+            trace(*self, "receiving datagram...");
+            ssize_t received = recvfrom(self->sockfd, buffer, sizeof buffer, 0,
+                                        reinterpret_cast<sockaddr *>(&sender), &sender_length);
+            if (received < 1)
+                continue;
+
+            char address_string[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
+            // The text ends at the first NUL or at the end of what was read,
+            // whichever comes first: never past the buffer.
+            std::string_view payload(buffer, strnlen(buffer, static_cast<size_t>(received)));
+            if (handle_datagram(*self, payload, address_string) == DatagramAction::ANSWER_PROBE)
+                broadcast_datagram(self, PRESENCE);
+        } catch (const std::exception &e) {
+            report_error(std::string("datagram dropped: ") + e.what());
+        }
+    }
+}

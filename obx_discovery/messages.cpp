@@ -1,0 +1,59 @@
+#include "messages.h"
+
+#include "instance.h"
+
+#include <json/writer.h>
+
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+void write_line(FILE *stream, const std::string &text)
+{
+    std::string line = text + '\n';
+    flockfile(stream);
+    fwrite(line.data(), 1, line.size(), stream);
+    fflush(stream);
+    funlockfile(stream);
+}
+
+} // namespace
+
+void report_error(const std::string &text)
+{
+    write_line(stderr, text);
+}
+
+void trace(const ObxDiscovery &self, const std::string &text)
+{
+    if (self.verbose)
+        write_line(stdout, text);
+}
+
+std::string printable(std::string_view text, Layout layout)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
+        bool control = byte < 0x20 || byte == 0x7f;
+        bool layout_byte = c == '\n' || c == '\t';
+        if (!control || (layout == Layout::KEEP_LINES && layout_byte)) {
+            out += c;
+            continue;
+        }
+        static const char hex[] = "0123456789abcdef";
+        out += "\\x";
+        out += hex[byte >> 4];
+        out += hex[byte & 0xf];
+    }
+    return out;
+}
+
+std::string describe(const Json::Value &value)
+{
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}

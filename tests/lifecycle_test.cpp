@@ -1,0 +1,175 @@
+// Starting and stopping instances: sockets, threads and their failures.
+#include "support/capture.h"
+#include "support/peer.h"
+#include "support/reports.h"
+#include "support/testnet.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char **environ;
+
+namespace {
+
+TEST(Lifecycle, TwoInstancesOnTwoHostsFindEachOther)
+{
+    Reports on_host1, on_host2;
+    Instance first(obx_discovery_new(probe_details(), Reports::callback, &on_host1));
+    Instance second;
+    testnet::run_on_host(2, [&] {
+        second.reset(obx_discovery_new(probe_details(), Reports::callback, &on_host2));
+    });
+
+    auto heard_by_1 = on_host1.wait_for(testnet::host_address(2), 2s);
+    auto heard_by_2 = on_host2.wait_for(testnet::host_address(1), 2s);
+    ASSERT_TRUE(heard_by_1);
+    ASSERT_TRUE(heard_by_2);
+    EXPECT_EQ(heard_by_1->type, OBX_PEER_TYPE_PROBE);
+    EXPECT_EQ(heard_by_2->type, OBX_PEER_TYPE_PROBE);
+}
+
+TEST(Lifecycle, SecondInstanceOnOneHostCannotBindYetAnnounces)
+{
+    Peer listener = Peer::listening_on_host(2);
+    Reports first_reports, second_reports;
+    Instance first(obx_discovery_new(probe_details(), Reports::callback, &first_reports));
+    OutputCapture errors(STDERR_FILENO);
+    ObxPeerDetails camera{OBX_PEER_TYPE_VIDEO_TRANSMITTER, "second", nullptr, nullptr};
+    Instance second(obx_discovery_new(camera, Reports::callback, &second_reports));
+
+    Peer::sending_from(testnet::pool_address(1)).broadcast(camera_presence("peer"));
+    ASSERT_TRUE(first_reports.wait_for(testnet::pool_address(1), 2s));
+    second.reset();
+    first.reset();
+
+    EXPECT_EQ(errors.text(), "bind failed 98\n");
+    EXPECT_EQ(second_reports.count(testnet::pool_address(1)), 0u) << "it cannot hear";
+    bool second_announced = false, second_probed = false;
+    while (auto datagram = listener.receive(100ms)) {
+        bool from_second = datagram->payload.find("\"second\"") != std::string::npos;
+        bool probe = datagram->payload.find("\"probe\"") != std::string::npos;
+        second_announced |= from_second && !probe;
+        second_probed |= from_second && probe;
+    }
+    EXPECT_TRUE(second_announced);
+    EXPECT_TRUE(second_probed);
+}
+
+TEST(Lifecycle, VerboseRightAfterNewTracesStartUpDatagrams)
+{
+    OutputCapture output(STDOUT_FILENO);
+    Instance instance(obx_discovery_new(probe_details(), nullptr, nullptr));
+    obx_discovery_set_verbose(instance.get(), true);
+    instance.reset();
+
+    EXPECT_NE(output.text().find("sent: {\n\t\"type\" : \"Probe\",\n\t\"version\" : 1\n}\n"),
+              std::string::npos)
+        << output.text();
+}
+
+std::vector<std::string> socket_descriptors(pid_t pid)
+{
+    std::vector<std::string> sockets;
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    DIR *listing = opendir(dir.c_str());
+    if (!listing)
+        return sockets;
+    while (dirent *entry = readdir(listing)) {
+        char target[256] = {};
+        std::string path = dir + "/" + entry->d_name;
+        if (readlink(path.c_str(), target, sizeof target - 1) > 0 &&
+            strncmp(target, "socket:", 7) == 0)
+            sockets.push_back(target);
+    }
+    closedir(listing);
+    return sockets;
+}
+
+// A program started while an instance runs must not keep its port.
+TEST(Lifecycle, ChildProcessesInheritNoSocket)
+{
+    Instance instance(obx_discovery_new(probe_details(), nullptr, nullptr));
+    pid_t child;
+    char sleep_path[] = "/bin/sleep", seconds[] = "30";
+    char *argv[] = {sleep_path, seconds, nullptr};
+    ASSERT_EQ(posix_spawn(&child, sleep_path, nullptr, nullptr, argv, environ), 0);
+    instance.reset();
+
+    EXPECT_EQ(socket_descriptors(child), std::vector<std::string>());
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in port{};
+    port.sin_family = AF_INET;
+    port.sin_port = htons(13702);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&port), sizeof port), 0)
+        << "port still held: " << strerror(errno);
+    close(fd);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+// Runs body in a child process with no descriptor left to open, and returns
+// what it wrote on standard error.
+std::string run_without_descriptors(const std::function<void()> &body)
+{
+    int pipe_fds[2];
+    EXPECT_EQ(pipe(pipe_fds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        int lowest_free = dup(STDERR_FILENO);
+        rlimit limit{static_cast<rlim_t>(lowest_free), static_cast<rlim_t>(lowest_free)};
+        close(lowest_free);
+        setrlimit(RLIMIT_NOFILE, &limit);
+        body();
+        _exit(0);
+    }
+    close(pipe_fds[1]);
+    std::string text;
+    char chunk[256];
+    for (ssize_t n; (n = read(pipe_fds[0], chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<size_t>(n));
+    close(pipe_fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    return text;
+}
+
+double cpu_seconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(Lifecycle, FailedSocketIsReportedAndListenerDoesNotSpin)
+{
+    std::string errors = run_without_descriptors([] {
+        ObxDiscovery *instance = obx_discovery_new(probe_details(), nullptr, nullptr);
+        double before = cpu_seconds();
+        usleep(300000);
+        double busy = cpu_seconds() - before;
+        obx_discovery_free(instance);
+        if (busy > 0.1) {
+            fprintf(stderr, "busy %.3f s\n", busy);
+            _exit(1);
+        }
+    });
+    EXPECT_EQ(errors, "socket failed\nbind failed 9\nsocket creation failed\n");
+}
+
+} // namespace

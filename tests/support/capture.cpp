@@ -1,0 +1,46 @@
+#include "capture.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+#include <thread>
+
+OutputCapture::OutputCapture(int fd)
+    : fd_(fd), saved_(dup(fd)), file_(memfd_create("capture", MFD_CLOEXEC))
+{
+    if (saved_ < 0 || file_ < 0)
+        throw std::runtime_error("cannot capture output");
+    fflush(nullptr);
+    dup2(file_, fd_);
+}
+
+OutputCapture::~OutputCapture()
+{
+    fflush(nullptr);
+    dup2(saved_, fd_);
+    close(saved_);
+    close(file_);
+}
+
+std::string OutputCapture::text() const
+{
+    std::string all;
+    char chunk[4096];
+    ssize_t size;
+    for (off_t at = 0; (size = pread(file_, chunk, sizeof chunk, at)) > 0; at += size)
+        all.append(chunk, static_cast<size_t>(size));
+    return all;
+}
+
+bool OutputCapture::wait_for(std::string_view needle, std::chrono::milliseconds timeout) const
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (text().find(needle) == std::string::npos) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}

@@ -1,0 +1,104 @@
+#include "peer.h"
+
+#include "testnet.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+constexpr unsigned short DISCOVERY_PORT = 13702;
+
+int checked(int result, const char *what)
+{
+    if (result < 0)
+        throw std::runtime_error(std::string(what) + ": " + strerror(errno));
+    return result;
+}
+
+int udp_socket_bound_to(const std::string &address, unsigned short port)
+{
+    int fd = checked(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), "socket");
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(port);
+    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0) {
+        close(fd);
+        checked(-1, ("bind " + address).c_str());
+    }
+    return fd;
+}
+
+} // namespace
+
+Peer::Peer(int fd) : fd_(fd) {}
+
+Peer::Peer(Peer &&other) noexcept : fd_(other.fd_)
+{
+    other.fd_ = -1;
+}
+
+Peer::~Peer()
+{
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+Peer Peer::listening_on_host(int host)
+{
+    int fd = -1;
+    testnet::run_on_host(host, [&] { fd = udp_socket_bound_to("0.0.0.0", DISCOVERY_PORT); });
+    return Peer(fd);
+}
+
+Peer Peer::sending_from(const std::string &address)
+{
+    int fd = -1;
+    testnet::run_on_host(testnet::host_count(), [&] { fd = udp_socket_bound_to(address, 0); });
+    return Peer(fd);
+}
+
+void Peer::broadcast(std::string_view payload) const
+{
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(DISCOVERY_PORT);
+    destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    checked(static_cast<int>(sendto(fd_, payload.data(), payload.size(), 0,
+                                    reinterpret_cast<sockaddr *>(&destination),
+                                    sizeof destination)),
+            "sendto");
+}
+
+std::optional<Datagram> Peer::receive(std::chrono::milliseconds timeout) const
+{
+    pollfd wait{fd_, POLLIN, 0};
+    if (checked(poll(&wait, 1, static_cast<int>(timeout.count())), "poll") == 0)
+        return std::nullopt;
+    char buffer[65536];
+    sockaddr_in sender{};
+    socklen_t length = sizeof sender;
+    ssize_t size = checked(static_cast<int>(recvfrom(fd_, buffer, sizeof buffer, 0,
+                                                     reinterpret_cast<sockaddr *>(&sender),
+                                                     &length)),
+                           "recvfrom");
+    char address[INET_ADDRSTRLEN];
+    inet_ntop(AF_INET, &sender.sin_addr, address, sizeof address);
+    return Datagram{address, std::string(buffer, static_cast<size_t>(size)),
+                    std::chrono::steady_clock::now()};
+}
+
+std::string camera_presence(const std::string &name)
+{
+    return R"({"version": 1, "type": "VideoTransmitter", "name": ")" + name + R"("})";
+}

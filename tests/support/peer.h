@@ -1,0 +1,42 @@
+// A discovery peer written with plain sockets, independent of the library,
+// so that a fault shared by its sender and its receiver cannot hide.
+#ifndef TESTS_SUPPORT_PEER_H
+#define TESTS_SUPPORT_PEER_H
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+using namespace std::chrono_literals;
+
+struct Datagram {
+    std::string source;
+    std::string payload;
+    std::chrono::steady_clock::time_point arrival;
+};
+
+class Peer {
+public:
+    // Hears every broadcast to the discovery port on the given host.
+    static Peer listening_on_host(int host);
+    // Broadcasts from one address of the test network's last host.
+    static Peer sending_from(const std::string &address);
+
+    Peer(Peer &&other) noexcept;
+    Peer(const Peer &) = delete;
+    Peer &operator=(const Peer &) = delete;
+    ~Peer();
+
+    void broadcast(std::string_view payload) const;
+    std::optional<Datagram> receive(std::chrono::milliseconds timeout) const;
+
+private:
+    explicit Peer(int fd);
+    int fd_;
+};
+
+// Presence texts as a camera or an unnamed peer would send them.
+std::string camera_presence(const std::string &name);
+
+#endif

@@ -1,0 +1,29 @@
+// The isolated virtual LAN that tests/testnet.sh builds, seen from a test.
+#ifndef TESTS_SUPPORT_TESTNET_H
+#define TESTS_SUPPORT_TESTNET_H
+
+#include <functional>
+#include <string>
+
+namespace testnet {
+
+// Ends the process unless it runs on the isolated test network: only lo and
+// the runner's obx* links, with only the runner's test addresses.
+void require_isolated_network();
+
+// Address of host n (1-based); the test process runs on host 1.
+std::string host_address(int host);
+
+// How many hosts the network has.
+int host_count();
+
+// The n-th secondary address (0-based) of the last host.
+std::string pool_address(int index);
+
+// Runs work on a thread inside host n's network namespace. Sockets and
+// threads created there belong to that host for good.
+void run_on_host(int host, const std::function<void()> &work);
+
+} // namespace testnet
+
+#endif

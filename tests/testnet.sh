@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Runs a command on a private virtual LAN, so that nothing it broadcasts can
+# reach a real network.
+#
+#   testnet.sh [--hosts N] [--pool N] [--pool-net CIDR] -- COMMAND [ARG...]
+#
+# The LAN lives in anonymous network namespaces: a "switch" namespace holding
+# a bridge, and N hosts (default 2), each joined to the bridge by a veth link
+# named obx0, with lo up, one address and a default route through obx0 so that
+# 255.255.255.255 leaves on the segment. Host i has 192.0.2.i/24 (TEST-NET-1).
+# The last host also carries a pool of secondary addresses (default 100,
+# 192.0.2.100 onwards), so that one process there can stand for many peers.
+# A larger pool can be put on a network of its own with --pool-net, e.g.
+# 198.18.0.0/15, which the hosts then also route.
+#
+# COMMAND runs on host 1. It finds the other hosts in the environment:
+#   OBX_TESTNET          set to 1
+#   OBX_TESTNET_HOSTS    the process ids holding host 1..N's namespaces
+#   OBX_TESTNET_ADDRS    their addresses
+#   OBX_TESTNET_POOL     the pool: "FIRST-ADDRESS COUNT"
+# and can start programs there with: nsenter -t PID -n -- PROGRAM.
+#
+# Anonymous namespaces vanish with their last process, so nothing outlives
+# the run, whether the command fails, is interrupted or the runner is killed.
+set -euo pipefail
+
+hosts=2
+pool=100
+pool_net=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --hosts) hosts="$2"; shift 2 ;;
+        --pool) pool="$2"; shift 2 ;;
+        --pool-net) pool_net="$2"; shift 2 ;;
+        --) shift; break ;;
+        *) echo "testnet.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+[ $# -gt 0 ] || { echo "usage: testnet.sh [--hosts N] [--pool N] [--pool-net CIDR] -- COMMAND..." >&2; exit 2; }
+
+if [ "${OBX_TESTNET_SWITCH:-}" != "$$" ]; then
+    # Enter a fresh network namespace (and, unprivileged, a user namespace
+    # that makes us root in it), then run this script again there.
+    unshare_flags=(-n)
+    [ "$(id -u)" -eq 0 ] || unshare_flags=(-rn)
+    exec unshare "${unshare_flags[@]}" -- env OBX_TESTNET_SWITCH=self \
+        bash -c 'OBX_TESTNET_SWITCH=$$ exec bash "$0" "$@"' "$0" \
+        --hosts "$hosts" --pool "$pool" --pool-net "$pool_net" -- "$@"
+fi
+
+holders=()
+cleanup() { [ ${#holders[@]} -eq 0 ] || kill -KILL "${holders[@]}" 2>/dev/null || true; }
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+ip link set lo up
+ip link add obxbr0 type bridge
+ip link set obxbr0 up
+
+in_host() { local pid="$1"; shift; nsenter -t "$pid" -n -- "$@"; }
+
+start_host() {
+    # The holder dies with this script (parent-death signal), taking the
+    # namespace with it.
+    setpriv --pdeathsig KILL unshare -n -- sleep infinity &
+    local pid=$!
+    local self_ns
+    self_ns=$(readlink /proc/self/ns/net)
+    local tries=0
+    until [ "$(readlink "/proc/$pid/ns/net" 2>/dev/null)" != "$self_ns" ]; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 500 ] || { echo "testnet.sh: host namespace did not appear" >&2; exit 1; }
+        sleep 0.01
+    done
+    holders+=("$pid")
+}
+
+addrs=()
+for i in $(seq 1 "$hosts"); do
+    start_host
+    pid="${holders[-1]}"
+    ip link add "obxs$i" type veth peer name obx0 netns "$pid"
+    ip link set "obxs$i" master obxbr0 up
+    in_host "$pid" ip link set lo up
+    in_host "$pid" ip addr add "192.0.2.$i/24" dev obx0
+    in_host "$pid" ip link set obx0 up
+    in_host "$pid" ip route add default dev obx0
+    [ -z "$pool_net" ] || in_host "$pid" ip route add "$pool_net" dev obx0
+    addrs+=("192.0.2.$i")
+done
+
+ip_to_int() { local IFS=.; set -- $1; echo $(( ($1 << 24) | ($2 << 16) | ($3 << 8) | $4 )); }
+int_to_ip() { echo "$(( ($1 >> 24) & 255 )).$(( ($1 >> 16) & 255 )).$(( ($1 >> 8) & 255 )).$(( $1 & 255 ))"; }
+
+if [ -n "$pool_net" ]; then
+    pool_first=$(int_to_ip $(( $(ip_to_int "${pool_net%/*}") + 1 )))
+else
+    pool_first=192.0.2.100
+fi
+first=$(ip_to_int "$pool_first")
+for n in $(seq 0 $((pool - 1))); do
+    echo "addr add $(int_to_ip $((first + n)))/32 dev obx0"
+done | in_host "${holders[-1]}" ip -batch -
+
+export OBX_TESTNET=1
+export OBX_TESTNET_HOSTS="${holders[*]}"
+export OBX_TESTNET_ADDRS="${addrs[*]}"
+export OBX_TESTNET_POOL="$pool_first $pool"
+unset OBX_TESTNET_SWITCH
+status=0
+in_host "${holders[0]}" "$@" || status=$?
+exit "$status"
