@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs inside the virtual LAN of tests/testnet.sh, on host 1: starts three
+# simulated cameras and a peer of no kind on hosts 2 to 5, then runs the
+# command-line tool here for a few seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+read -r -a hosts <<< "$OBX_TESTNET_HOSTS"
+camera=build/examples/obx-camera
+
+peers=()
+stop_peers() { [ ${#peers[@]} -eq 0 ] || kill "${peers[@]}" 2>/dev/null || true; wait; }
+trap stop_peers EXIT
+
+start_on_host() {
+    local host="$1"; shift
+    setpriv --pdeathsig TERM nsenter -t "${hosts[$((host - 1))]}" -n -- "$@" &
+    peers+=("$!")
+}
+
+# Whether a peer's discovery socket is bound on the given host.
+listening() {
+    nsenter -t "${hosts[$(($1 - 1))]}" -n -- ss -Hlun 'sport = :13702' | grep -q .
+}
+
+start_on_host 2 "$camera" --name "Lobby camera" \
+    --rtsp rtsp://192.0.2.2:554/stream --http http://192.0.2.2/
+start_on_host 3 "$camera" --name "Caméra entrée" --rtsp rtsp:///live --http http://:8080/
+start_on_host 4 "$camera" --name "Parking" \
+    --rtsp rtsp://192.0.2.4/main --http http://192.0.2.4/
+start_on_host 5 "$camera" --no-kind --name "Legacy encoder"
+
+for host in 2 3 4 5; do
+    for _ in $(seq 100); do listening "$host" && break; sleep 0.02; done
+done
+
+echo "Virtual LAN: this host is 192.0.2.1; cameras on 192.0.2.2-4, a peer of no kind on 192.0.2.5."
+echo "Running ombrix-discovery-cli for 3 seconds:"
+timeout -s INT 3 build/tools/cli/ombrix-discovery-cli "$@" || [ $? -eq 124 ]
