@@ -1,0 +1,124 @@
+// ombrix-discovery-cli end to end: the built program on the test network.
+#include "support/peer.h"
+#include "support/process.h"
+#include "support/testnet.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::vector<std::string> utf8_locale = {"LC_ALL=C.UTF-8"};
+
+// The tool hears its own announcement: once its bare line is out, it listens.
+std::unique_ptr<Process> start_listening_cli(const std::vector<std::string> &args = {})
+{
+    std::vector<std::string> argv = {OMBRIX_DISCOVERY_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto cli = std::make_unique<Process>(argv, utf8_locale);
+    EXPECT_TRUE(cli->wait_for_output(testnet::host_address(1) + "\n", 2s)) << cli->err();
+    return cli;
+}
+
+struct LineCase {
+    const char *name;
+    const char *payload;
+    const char *line; // "@" stands for the sender's address
+};
+
+void PrintTo(const LineCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+const LineCase line_cases[] = {
+    {"CameraWithNameAndUrls",
+     R"({"version": 1, "type": "VideoTransmitter", "name": "Cam", "rtsp": "rtsp:///live", "http": "http://:80/"})",
+     "@ Cam http://@:80/ rtsp://@/live"},
+    {"OnlyVersion", R"({"version": 1})", "@"},
+    {"EmptyNameKeepsItsSpace", R"({"version": 1, "type": "Probe", "name": ""})", "@ "},
+    {"EmptyTextsEach", R"({"version": 1, "name": "", "http": "", "rtsp": ""})", "@   "},
+    {"UrlsWithoutName", R"({"version": 1, "rtsp": "rtsp://h/s"})", "@ rtsp://h/s"},
+    {"NonAsciiNameUnchanged",
+     "{\"version\": 1, \"type\": \"VideoTransmitter\", \"name\": \"Cam\xc3\xa9ra entr\xc3\xa9" "e\"}",
+     "@ Cam\xc3\xa9ra entr\xc3\xa9" "e"},
+    {"ControlBytesEscaped",
+     R"({"version": 1, "name": "evil\n192.0.2.66 fake\u001b[2J", "http": "http://x/\r\u007f"})",
+     "@ evil\\x0a192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
+};
+
+class CliLine : public testing::TestWithParam<LineCase> {};
+
+TEST_P(CliLine, PrintsOneLinePerPeer)
+{
+    const LineCase &c = GetParam();
+    const std::string sender = testnet::pool_address(0);
+    auto cli = start_listening_cli();
+
+    Peer::sending_from(sender).broadcast(c.payload);
+    Peer::sending_from(testnet::pool_address(1)).broadcast(R"({"version": 1})");
+    ASSERT_TRUE(cli->wait_for_output(testnet::pool_address(1) + "\n", 2s));
+
+    std::string line = c.line;
+    for (size_t at = line.find('@'); at != std::string::npos; at = line.find('@', at))
+        line.replace(at, 1, sender);
+    EXPECT_EQ(cli->out(), testnet::host_address(1) + "\n" + line + "\n" +
+                              testnet::pool_address(1) + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPeer, CliLine, testing::ValuesIn(line_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Runs the tool with args, which must end it at once, and checks that it
+// sent nothing.
+int run_to_exit(const std::vector<std::string> &args, std::string &out, std::string &err)
+{
+    Peer listener = Peer::listening_on_host(2);
+    std::vector<std::string> argv = {OMBRIX_DISCOVERY_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process cli(argv);
+    int status = cli.wait_for_exit(5s);
+    out = cli.out();
+    err = cli.err();
+    EXPECT_FALSE(listener.receive(100ms)) << "nothing may be sent";
+    return status;
+}
+
+TEST(Cli, HelpListsVerboseAndCreatesNoInstance)
+{
+    std::string out, err;
+    EXPECT_EQ(run_to_exit({"--help"}, out, err), 0);
+    EXPECT_NE(out.find("-v, --verbose"), std::string::npos) << out;
+    EXPECT_NE(out.find("Increase verbosity"), std::string::npos) << out;
+    EXPECT_EQ(err, "");
+}
+
+TEST(Cli, UnknownOptionFailsWithGlibMessage)
+{
+    std::string out, err;
+    EXPECT_EQ(run_to_exit({"--bogus"}, out, err), 1);
+    EXPECT_EQ(err, "Unknown option --bogus\n");
+    EXPECT_EQ(out, "");
+}
+
+TEST(Cli, ExtraArgumentsAreIgnored)
+{
+    auto cli = start_listening_cli({"extra", "words"});
+    Peer::sending_from(testnet::pool_address(0)).broadcast(R"({"version": 1})");
+    EXPECT_TRUE(cli->wait_for_output(testnet::pool_address(0) + "\n", 2s));
+}
+
+TEST(Cli, VerboseTracesEveryDatagram)
+{
+    auto cli = start_listening_cli({"-v"});
+    Peer::sending_from(testnet::pool_address(0)).broadcast(R"({"version": 1})");
+    ASSERT_TRUE(cli->wait_for_output(testnet::pool_address(0) + "\n", 2s));
+    const std::string &out = cli->out();
+    EXPECT_NE(out.find("sent: {\n\t\"probe\" : {},\n\t\"type\" : \"Probe\",\n\t\"version\" : 1\n}\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("receiving datagram...\n"), std::string::npos);
+    EXPECT_NE(out.find("received from " + testnet::pool_address(0) + ": {\"version\": 1}\n"),
+              std::string::npos);
+}
+
+} // namespace
