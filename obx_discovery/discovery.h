@@ -35,8 +35,14 @@
 extern "C" {
 #endif
 
-/* The kind of a peer. All values are non-negative, so the type is unsigned. */
+/* The kind of a peer: an unsigned enumeration. C++ states the underlying type
+ * that C compilers choose, so that a value outside the list, which a C caller
+ * may pass, is still valid there. */
+#ifdef __cplusplus
+typedef enum ObxPeerType : unsigned int {
+#else
 typedef enum ObxPeerType {
+#endif
     OBX_PEER_TYPE_UNKNOWN = 0,           /* kind not announced or not recognised */
     OBX_PEER_TYPE_PROBE = 1,             /* a discovery tool */
     OBX_PEER_TYPE_VIDEO_TRANSMITTER = 2  /* a camera: video stream and web interface */
