@@ -25,6 +25,7 @@ namespace {
 TEST(Lifecycle, TwoInstancesOnTwoHostsFindEachOther)
 {
     Reports on_host1, on_host2;
+    auto start = std::chrono::steady_clock::now();
     Instance first(obx_discovery_new(probe_details(), Reports::callback, &on_host1));
     Instance second;
     testnet::run_on_host(2, [&] {
@@ -35,6 +36,8 @@ TEST(Lifecycle, TwoInstancesOnTwoHostsFindEachOther)
     auto heard_by_2 = on_host2.wait_for(testnet::host_address(1), 2s);
     ASSERT_TRUE(heard_by_1);
     ASSERT_TRUE(heard_by_2);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    RecordProperty("found_each_other_ms", static_cast<int>(elapsed / 1ms));
     EXPECT_EQ(heard_by_1->type, OBX_PEER_TYPE_PROBE);
     EXPECT_EQ(heard_by_2->type, OBX_PEER_TYPE_PROBE);
 }
