@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs inside the virtual LAN of tests/testnet.sh, on host 1: starts three
 # simulated cameras and a peer of no kind on hosts 2 to 5, then runs the
-# command-line tool here for a few seconds.
+# command-line tool here for a few seconds, or with --gtk the desktop tool
+# until its window is closed (headless: for a few seconds, with a screenshot).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 read -r -a hosts <<< "$OBX_TESTNET_HOSTS"
@@ -34,5 +35,19 @@ for host in 2 3 4 5; do
 done
 
 echo "Virtual LAN: this host is 192.0.2.1; cameras on 192.0.2.2-4, a peer of no kind on 192.0.2.5."
+if [ "${1:-}" = "--gtk" ]; then
+    shift
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        echo "Running ombrix-discovery-gtk until its window is closed."
+        exec build/tools/gtk/ombrix-discovery-gtk "$@"
+    fi
+    screenshot="$PWD/build/demo-gtk.png"
+    echo "No display: running ombrix-discovery-gtk under Xvfb; screenshot in $screenshot"
+    exec xvfb-run -a dbus-run-session -- bash -c '
+        build/tools/gtk/ombrix-discovery-gtk "$@" & app=$!
+        sleep 2
+        scripts/screenshot.py "$0"
+        kill "$app"' "$screenshot" "$@"
+fi
 echo "Running ombrix-discovery-cli for 3 seconds:"
 timeout -s INT 3 build/tools/cli/ombrix-discovery-cli "$@" || [ $? -eq 124 ]

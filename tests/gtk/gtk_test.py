@@ -1,0 +1,306 @@
+#!/usr/bin/python3
+"""ombrix-discovery-gtk driven as a user would: a real window under Xvfb,
+read through the accessibility bus, clicked with xdotool, on the isolated
+test network with simulated cameras on host 2.
+
+Run through tests/testnet.sh and dbus-run-session:
+    gtk_test.py PATH-TO-ombrix-discovery-gtk
+"""
+import ctypes
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BINARY = None
+HOSTS = os.environ.get("OBX_TESTNET_HOSTS", "").split()
+POOL_FIRST = os.environ.get("OBX_TESTNET_POOL", "192.0.2.100 0").split()[0]
+
+
+def pool(n):
+    base = POOL_FIRST.rsplit(".", 1)
+    return "%s.%d" % (base[0], int(base[1]) + n)
+
+
+CAMERA = pool(0)
+BLANK_HOST_CAMERA = pool(1)
+UNNAMED = pool(2)
+TOOL = pool(3)
+ODD_SCHEME = pool(4)
+SIMULATED = {
+    CAMERA: '{"version": 1, "type": "VideoTransmitter", "name": "Lobby", '
+            '"rtsp": "rtsp://%s:554/s", "http": "http://%s/"}' % (CAMERA, CAMERA),
+    BLANK_HOST_CAMERA: '{"version": 1, "type": "VideoTransmitter", "name": "Entr\u00e9e", '
+                       '"rtsp": "rtsp:///live", "http": "http://:8080/"}',
+    UNNAMED: '{"version": 1}',
+    TOOL: '{"version": 1, "type": "Probe"}',
+    ODD_SCHEME: '{"version": 1, "type": "VideoTransmitter", "name": "Odd", '
+                '"http": "FILE:///etc/passwd"}',
+}
+EXPECTED_ROWS = {
+    (("Lobby", CAMERA, "http://%s/" % CAMERA, "rtsp://%s:554/s" % CAMERA)),
+    ("Entr\u00e9e", BLANK_HOST_CAMERA, "http://%s:8080/" % BLANK_HOST_CAMERA,
+     "rtsp://%s/live" % BLANK_HOST_CAMERA),
+    ("", UNNAMED, "", ""),
+    ("Odd", ODD_SCHEME, "FILE:///etc/passwd", ""),
+}
+
+
+def require_isolated_network():
+    names = [name for _, name in socket.if_nameindex()]
+    if not os.environ.get("OBX_TESTNET") or any(
+            n != "lo" and not n.startswith("obx") for n in names):
+        sys.exit("refusing to run: this test broadcasts; run it through tests/testnet.sh")
+
+
+def wait_until(condition, timeout=5.0, what="condition"):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        result = condition()
+        if result:
+            return result
+        time.sleep(0.02)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end],
+                            stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            raise RuntimeError("Xvfb did not start")
+        number += chunk
+    os.close(read_end)
+    return xvfb, ":" + number.decode().strip()
+
+
+def make_url_handler(home):
+    """Registers, in a private XDG home, a default http/https handler that
+    records every URL it is given."""
+    opened = os.path.join(home, "opened")
+    apps = os.path.join(home, "data", "applications")
+    os.makedirs(apps)
+    os.makedirs(os.path.join(home, "config"))
+    recorder = os.path.join(home, "record-url")
+    with open(recorder, "w") as f:
+        f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % opened)
+    os.chmod(recorder, 0o755)
+    with open(os.path.join(apps, "record-url.desktop"), "w") as f:
+        f.write("[Desktop Entry]\nType=Application\nName=Record URL\nExec=%s %%u\n"
+                "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n" % recorder)
+    with open(os.path.join(home, "config", "mimeapps.list"), "w") as f:
+        f.write("[Default Applications]\nx-scheme-handler/http=record-url.desktop\n"
+                "x-scheme-handler/https=record-url.desktop\n")
+    return opened
+
+
+def x_close_window(display, window):
+    """Closes a window as a user's close button does: WM_DELETE_WINDOW."""
+    x = ctypes.cdll.LoadLibrary("libX11.so.6")
+    x.XOpenDisplay.restype = ctypes.c_void_p
+    x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x.XInternAtom.restype = ctypes.c_ulong
+    x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                             ctypes.c_void_p]
+    x.XFlush.argtypes = [ctypes.c_void_p]
+    x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
+                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
+                    ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                    ("format", ctypes.c_int), ("data", ctypes.c_long * 5),
+                    ("pad", ctypes.c_long * 12)]
+
+    dpy = x.XOpenDisplay(display.encode())
+    event = ClientMessage(type=33, window=window, format=32,
+                          message_type=x.XInternAtom(dpy, b"WM_PROTOCOLS", 0))
+    event.data[0] = x.XInternAtom(dpy, b"WM_DELETE_WINDOW", 0)
+    x.XSendEvent(dpy, window, 0, 0, ctypes.byref(event))
+    x.XFlush(dpy)
+    x.XCloseDisplay(dpy)
+
+
+class DesktopTool(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.xvfb, cls.display = start_xvfb()
+        cls.home = tempfile.mkdtemp(prefix="obx-gtk-test-")
+        cls.opened = make_url_handler(cls.home)
+        cls.env = dict(os.environ, DISPLAY=cls.display, GDK_BACKEND="x11",
+                       XDG_DATA_HOME=os.path.join(cls.home, "data"),
+                       XDG_CONFIG_HOME=os.path.join(cls.home, "config"),
+                       G_DEBUG="fatal-criticals", MALLOC_PERTURB_="165")
+        cls.env.pop("NO_AT_BRIDGE", None)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xvfb.kill()
+        cls.xvfb.wait()
+
+    def setUp(self):
+        if os.path.exists(self.opened):
+            os.remove(self.opened)
+        self.simulator = subprocess.Popen(
+            ["nsenter", "-t", HOSTS[-1], "-n", "--", sys.executable,
+             os.path.join(HERE, "simulator.py")] + ["%s=%s" % kv for kv in SIMULATED.items()],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.assertEqual(self.simulator.stdout.readline(), "ready\n")
+        self.stderr = tempfile.TemporaryFile(mode="w+")
+        self.app = self.start_app()
+
+    def tearDown(self):
+        for process in (self.app, self.simulator):
+            if process.poll() is None:
+                process.kill()
+            process.wait()
+        self.simulator.stdin.close()
+        self.simulator.stdout.close()
+        self.stderr.close()
+
+    def start_app(self):
+        return subprocess.Popen([BINARY], env=self.env, stderr=self.stderr)
+
+    def command(self, line):
+        self.simulator.stdin.write(line + "\n")
+        self.simulator.stdin.flush()
+
+    # Reading the window through the accessibility bus.
+
+    def tables(self):
+        Atspi.init()  # once the program has brought the accessibility bus up
+        desktop = Atspi.get_desktop(0)
+        for i in range(desktop.get_child_count()):
+            app = desktop.get_child_at_index(i)
+            if app is not None and app.get_process_id() == self.app.pid:
+                return list(self.find(app, Atspi.Role.TABLE))
+        return []
+
+    def find(self, node, role):
+        if node.get_role() == role:
+            yield node
+        for i in range(node.get_child_count()):
+            child = node.get_child_at_index(i)
+            if child is not None:
+                yield from self.find(child, role)
+
+    def table(self):
+        return wait_until(lambda: (self.tables() or [None])[0], what="the window's list")
+
+    def rows(self, table):
+        return {tuple(table.get_accessible_at(r, c).get_name() for c in range(4))
+                for r in range(table.get_n_rows())}
+
+    def wait_for_rows(self, table, expected):
+        try:
+            wait_until(lambda: self.rows(table) == expected, what="rows")
+        except AssertionError:
+            self.assertEqual(self.rows(table), expected)
+
+    def click(self, accessible):
+        extents = accessible.get_extents(Atspi.CoordType.SCREEN)
+        x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
+                       env=self.env, check=True)
+        time.sleep(0.5)  # two clicks within 0.4 s would make a double click
+
+    def click_row(self, table, address):
+        for r in range(table.get_n_rows()):
+            if table.get_accessible_at(r, 1).get_name() == address:
+                return self.click(table.get_accessible_at(r, 1))
+        self.fail("no row for " + address)
+
+    def opened_urls(self):
+        if not os.path.exists(self.opened):
+            return []
+        with open(self.opened) as f:
+            return f.read().splitlines()
+
+    def visible_windows(self):
+        result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
+                                 str(self.app.pid), "--name", "Ombrix Discovery Tool"],
+                                env=self.env, capture_output=True, text=True)
+        return [int(w) for w in result.stdout.split()]
+
+    # The tests.
+
+    def test_lists_cameras_and_unknown_peers_with_completed_urls(self):
+        table = self.table()
+        headers = [table.get_column_header(c).get_name() for c in range(4)]
+        self.assertEqual(headers, ["Name", "IP Addess", "Web UI", "Videofeed"])
+        self.wait_for_rows(table, EXPECTED_ROWS)
+
+    def test_click_opens_web_interface(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.click_row(table, BLANK_HOST_CAMERA)
+        wait_until(self.opened_urls, what="the URL handler")
+        self.assertEqual(self.opened_urls(), ["http://%s:8080/" % BLANK_HOST_CAMERA])
+
+    def test_rows_without_web_address_open_nothing(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.click_row(table, UNNAMED)
+        self.click_row(table, ODD_SCHEME)
+        self.click_row(table, CAMERA)  # opens: the clicks before it were handled
+        wait_until(self.opened_urls, what="the URL handler")
+        self.assertEqual(self.opened_urls(), ["http://%s/" % CAMERA])
+        self.stderr.seek(0)
+        self.assertIn('\nnot opening "FILE:///etc/passwd": not an http or https address\n',
+                      self.stderr.read())
+
+    def test_refresh_empties_and_refills(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.command("remove " + UNNAMED)
+        buttons = list(self.find(Atspi.get_desktop(0), Atspi.Role.PUSH_BUTTON))
+        refresh = [b for b in buttons if b.get_application().get_process_id() == self.app.pid]
+        self.click(refresh[0])
+        self.wait_for_rows(table, {row for row in EXPECTED_ROWS if row[1] != UNNAMED})
+
+    def test_second_start_opens_second_window_in_first_process(self):
+        self.wait_for_rows(self.table(), EXPECTED_ROWS)
+        second = subprocess.run([BINARY], env=self.env, timeout=10, capture_output=True)
+        self.assertEqual(second.returncode, 0)
+        wait_until(lambda: len(self.visible_windows()) == 2, what="a second window")
+        tables = self.tables()
+        self.assertEqual(len(tables), 2)
+        self.assertEqual(self.rows(tables[1]), set(), "the port is taken by the first window")
+        self.stderr.seek(0)
+        self.assertIn("bind failed 98\n", self.stderr.read())
+
+    def test_closing_window_while_peers_arrive(self):
+        self.wait_for_rows(self.table(), EXPECTED_ROWS)
+        first = self.visible_windows()
+        subprocess.run([BINARY], env=self.env, timeout=10, check=True)
+        wait_until(lambda: len(self.visible_windows()) == 2, what="a second window")
+        self.command("flood %s 90" % pool(10))
+        table = self.table()
+        wait_until(lambda: table.get_n_rows() > len(EXPECTED_ROWS) + 5, what="flood rows")
+        x_close_window(self.display, first[0])
+        wait_until(lambda: len(self.visible_windows()) == 1, what="the first window to close")
+        time.sleep(0.5)  # rows still in transit reach the main loop
+        self.assertIsNone(self.app.poll(), "the program must survive")
+        x_close_window(self.display, self.visible_windows()[0])
+        self.assertEqual(self.app.wait(timeout=10), 0)
+
+
+if __name__ == "__main__":
+    require_isolated_network()
+    BINARY = sys.argv.pop(1)
+    unittest.main(verbosity=2)
