@@ -1,30 +1,36 @@
 #!/usr/bin/env bash
-# Installs the build tree into a fresh prefix, then checks what an outside
-# user gets there: the tools run without help, and a C program builds
-# against the library with pkg-config and with CMake, and finds a peer.
-#   run.sh BUILD-DIR
+# Checks an installed copy as an outside user gets it: the tools run without
+# help and the command-line tool finds peers, and a C program builds against
+# the library with pkg-config and with CMake, and finds a peer too.
+#   run.sh --install BUILD-DIR   install the build tree into a fresh prefix first
+#   run.sh --prefix PREFIX       check an existing installation (e.g. /usr)
 set -euo pipefail
-build_dir="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-prefix="$work/prefix"
-
-cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+case "${1:-}" in
+    --install) prefix="$work/prefix"; cmake --install "$2" --prefix "$prefix" >/dev/null ;;
+    --prefix) prefix="$2" ;;
+    *) echo "usage: run.sh --install BUILD-DIR | --prefix PREFIX" >&2; exit 2 ;;
+esac
+export -n LD_LIBRARY_PATH
 
 for tool in ombrix-discovery-cli ombrix-discovery-gtk; do
-    if env -u LD_LIBRARY_PATH ldd "$prefix/bin/$tool" | grep -q "not found"; then
+    if ldd "$prefix/bin/$tool" | grep "not found"; then
         echo "$tool cannot find its libraries when installed" >&2
         exit 1
     fi
 done
-env -u LD_LIBRARY_PATH "$prefix/bin/ombrix-discovery-cli" --help >/dev/null
+"$prefix/bin/ombrix-discovery-cli" --help >/dev/null
+# It hears its own announcement, so its own address is the first line.
+first_line=$(timeout -s INT 2 "$prefix/bin/ombrix-discovery-cli" | head -n 1 || true)
+[ "$first_line" = "${OBX_TESTNET_ADDRS%% *}" ] || { echo "cli printed: $first_line" >&2; exit 1; }
 
-pc_dir=$(dirname "$(find "$prefix" -name obx_discovery.pc)")
-flags=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --cflags --libs obx_discovery)
-libdir=$(PKG_CONFIG_PATH="$pc_dir" pkg-config --variable=libdir obx_discovery)
-cc -std=c99 -Wall -Werror -o "$work/with-pkg-config" "$here/find_peer.c" $flags \
-    -pthread -Wl,-rpath,"$libdir"
+pc_file=$(find "$prefix" -path '*/pkgconfig/obx_discovery.pc' | head -n 1)
+export PKG_CONFIG_PATH="$(dirname "$pc_file")"
+cc -std=c99 -Wall -Werror -o "$work/with-pkg-config" "$here/find_peer.c" \
+    $(pkg-config --cflags --libs obx_discovery) -pthread \
+    -Wl,-rpath,"$(pkg-config --variable=libdir obx_discovery)"
 "$work/with-pkg-config"
 
 cmake -S "$here" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
