@@ -251,6 +251,7 @@ TEST(Listener, WithoutCallbackIgnoresPresence)
 TEST(Listener, VerboseEchoEscapesControlBytes)
 {
     Reports reports;
+    OutputCapture errors(STDERR_FILENO); // the payload is no JSON
     OutputCapture output(STDOUT_FILENO);
     Instance instance(obx_discovery_new(probe_details(), Reports::callback, &reports));
     obx_discovery_set_verbose(instance.get(), true);

@@ -176,6 +176,10 @@ class DesktopTool(unittest.TestCase):
     def start_app(self):
         return subprocess.Popen([BINARY], env=self.env, stderr=self.stderr)
 
+    def app_errors(self):
+        self.stderr.seek(0)
+        return "the program's standard error:\n" + self.stderr.read()
+
     def command(self, line):
         self.simulator.stdin.write(line + "\n")
         self.simulator.stdin.flush()
@@ -260,9 +264,8 @@ class DesktopTool(unittest.TestCase):
         self.click_row(table, CAMERA)  # opens: the clicks before it were handled
         wait_until(self.opened_urls, what="the URL handler")
         self.assertEqual(self.opened_urls(), ["http://%s/" % CAMERA])
-        self.stderr.seek(0)
         self.assertIn('\nnot opening "FILE:///etc/passwd": not an http or https address\n',
-                      self.stderr.read())
+                      self.app_errors())
 
     def test_refresh_empties_and_refills(self):
         table = self.table()
@@ -281,8 +284,7 @@ class DesktopTool(unittest.TestCase):
         tables = self.tables()
         self.assertEqual(len(tables), 2)
         self.assertEqual(self.rows(tables[1]), set(), "the port is taken by the first window")
-        self.stderr.seek(0)
-        self.assertIn("bind failed 98\n", self.stderr.read())
+        self.assertIn("bind failed 98\n", self.app_errors())
 
     def test_closing_window_while_peers_arrive(self):
         self.wait_for_rows(self.table(), EXPECTED_ROWS)
@@ -295,9 +297,9 @@ class DesktopTool(unittest.TestCase):
         x_close_window(self.display, first[0])
         wait_until(lambda: len(self.visible_windows()) == 1, what="the first window to close")
         time.sleep(0.5)  # rows still in transit reach the main loop
-        self.assertIsNone(self.app.poll(), "the program must survive")
+        self.assertIsNone(self.app.poll(), self.app_errors())
         x_close_window(self.display, self.visible_windows()[0])
-        self.assertEqual(self.app.wait(timeout=10), 0)
+        self.assertEqual(self.app.wait(timeout=10), 0, self.app_errors())
 
 
 if __name__ == "__main__":
