@@ -38,12 +38,16 @@ std::string datagram_text(const ObxDiscovery &self, DatagramType type);
 // Waits 40 ms, then broadcasts one datagram. Never throws.
 void broadcast_datagram(ObxDiscovery *self, DatagramType type);
 
+// The listener reads at most this much of a datagram.
+constexpr size_t RECEIVE_BUFFER_SIZE = 1024;
+
 enum class DatagramAction { NONE, ANSWER_PROBE };
 
-// Checks one received datagram and reports its sender if it is a new peer.
-// Tells whether the datagram was a probe to answer. May throw on hostile
-// input; the listener catches.
-DatagramAction handle_datagram(ObxDiscovery &self, std::string_view payload,
+// Checks one received datagram, the length bytes at received (at most
+// RECEIVE_BUFFER_SIZE), from address_string, and reports its sender if it
+// is a new peer. Tells whether the datagram was a probe to answer. Never
+// reads past length. Throws only when memory runs out.
+DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
                                const char *address_string);
 
 // Body of the listener thread: runs until should_quit is seen.

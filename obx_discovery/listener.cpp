@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr size_t RECEIVE_BUFFER_SIZE = 1024;
-
 std::optional<Json::Value> parse_json(std::string_view text)
 {
     static const Json::CharReaderBuilder builder = [] {
@@ -117,9 +115,12 @@ void report_peer(ObxDiscovery &self, const Json::Value &root, std::string_view p
 
 } // namespace
 
-DatagramAction handle_datagram(ObxDiscovery &self, std::string_view payload,
+DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
                                const char *address_string)
 {
+    // The text ends at the first NUL or at the end of what was read,
+    // whichever comes first: a full buffer has no NUL of its own.
+    std::string_view payload(received, strnlen(received, length));
     trace(self, std::string("received from ") + address_string + ": " +
                     printable(payload, Layout::KEEP_LINES));
 
@@ -182,10 +183,8 @@ void listen_for(ObxDiscovery *self)
 
             char address_string[INET_ADDRSTRLEN] = {};
             inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
-            // The text ends at the first NUL or at the end of what was read,
-            // whichever comes first: never past the buffer.
-            std::string_view payload(buffer, strnlen(buffer, static_cast<size_t>(received)));
-            if (handle_datagram(*self, payload, address_string) == DatagramAction::ANSWER_PROBE)
+            if (handle_datagram(*self, buffer, static_cast<size_t>(received), address_string) ==
+                DatagramAction::ANSWER_PROBE)
                 broadcast_datagram(self, PRESENCE);
         } catch (const std::exception &e) {
             report_error(std::string("datagram dropped: ") + e.what());
