@@ -19,6 +19,17 @@ std::string copy_text(const char *text)
     return text ? text : "";
 }
 
+// Room for the answers of thousands of cameras to one probe, which all
+// arrive at once, while the listener may be away answering a probe itself.
+// Forcing past the system's limit needs CAP_NET_ADMIN; without it the
+// request is capped at net.core.rmem_max.
+void enlarge_receive_buffer(int fd)
+{
+    int size = 4 * 1024 * 1024;
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
 void open_socket(ObxDiscovery &self)
 {
     self.sockfd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -27,6 +38,7 @@ void open_socket(ObxDiscovery &self)
 
     int on = 1;
     setsockopt(self.sockfd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    enlarge_receive_buffer(self.sockfd);
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
