@@ -8,7 +8,6 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <string_view>
 #include <thread>
 
 constexpr unsigned short DISCOVERY_PORT = 13702;
