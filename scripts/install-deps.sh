@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs, if any is missing.
+# Installs the Debian packages the project needs, and any named as
+# arguments, if one is missing.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -8,7 +9,7 @@ while read -r package; do
     [ -n "$package" ] || continue
     status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
     [ "$status" = "install ok installed" ] || missing+=("$package")
-done < packages.txt
+done < <(cat packages.txt; printf '%s\n' "$@")
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 echo "Installing: ${missing[*]}"
