@@ -5,15 +5,16 @@
 #include <json/writer.h>
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cstring>
+#include <map>
 
 namespace {
-
-constexpr auto SEND_DELAY = std::chrono::milliseconds(40);
 
 const Json::StreamWriterBuilder &writer_builder()
 {
@@ -45,16 +46,71 @@ Json::Value datagram_object(const ObxDiscovery &self, DatagramType type)
     return root;
 }
 
-void send_broadcast(int fd, const std::string &text)
+bool can_broadcast(const ifaddrs &entry)
 {
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    unsigned flags = entry.ifa_flags;
+    return entry.ifa_addr && entry.ifa_addr->sa_family == AF_INET && (flags & IFF_UP) &&
+           (flags & IFF_BROADCAST) && !(flags & IFF_LOOPBACK);
+}
+
+// The index of an interface, also when the name is an address label such as
+// "eth0:1".
+unsigned interface_index(const char *name)
+{
+    std::string device = name;
+    return if_nametoindex(device.substr(0, device.find(':')).c_str());
+}
+
+// Each IPv4 interface that can broadcast, with its primary address: the
+// first one listed, since the system lists primary addresses before
+// secondary ones.
+std::map<unsigned, in_addr> broadcast_interfaces()
+{
+    std::map<unsigned, in_addr> interfaces;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) < 0)
+        return interfaces;
+    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+        if (!can_broadcast(*entry))
+            continue;
+        unsigned index = interface_index(entry->ifa_name);
+        if (index != 0)
+            interfaces.emplace(index, reinterpret_cast<sockaddr_in *>(entry->ifa_addr)->sin_addr);
+    }
+    freeifaddrs(list);
+    return interfaces;
+}
+
+// Sends text to the limited broadcast address; out of the given interface
+// and from the given address when index is not 0, otherwise wherever the
+// system routes it. The result is not examined: a datagram may be lost.
+void send_broadcast(int fd, const std::string &text, unsigned index, in_addr source)
+{
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(DISCOVERY_PORT);
     destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&destination),
-           sizeof destination);
+    iovec payload{const_cast<char *>(text.data()), text.size()};
+    msghdr message{};
+    message.msg_name = &destination;
+    message.msg_namelen = sizeof destination;
+    message.msg_iov = &payload;
+    message.msg_iovlen = 1;
+
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (index != 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr *header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = static_cast<int>(index);
+        info.ipi_spec_dst = source;
+        memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    sendmsg(fd, &message, 0);
 }
 
 } // namespace
@@ -64,20 +120,33 @@ std::string datagram_text(const ObxDiscovery &self, DatagramType type)
     return Json::writeString(writer_builder(), datagram_object(self, type));
 }
 
-void broadcast_datagram(ObxDiscovery *self, DatagramType type)
+// A host on several segments must be heard on each of them, and the limited
+// broadcast address would only leave through the default route's interface.
+void send_datagram(ObxDiscovery *self, DatagramType type)
 {
     try {
-        std::this_thread::sleep_for(SEND_DELAY);
         std::string text = datagram_text(*self, type);
         int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
         if (fd < 0) {
             report_error("socket creation failed");
             return;
         }
-        send_broadcast(fd, text);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        std::map<unsigned, in_addr> interfaces = broadcast_interfaces();
+        if (interfaces.empty())
+            send_broadcast(fd, text, 0, in_addr{});
+        for (const auto &[index, address] : interfaces)
+            send_broadcast(fd, text, index, address);
         close(fd);
         trace(*self, "sent: " + text);
     } catch (const std::exception &e) {
         report_error(std::string("datagram not sent: ") + e.what());
     }
+}
+
+void broadcast_datagram(ObxDiscovery *self, DatagramType type)
+{
+    std::this_thread::sleep_for(SEND_DELAY);
+    send_datagram(self, type);
 }

@@ -45,16 +45,18 @@ void open_socket(ObxDiscovery &self)
     address.sin_port = htons(DISCOVERY_PORT);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(self.sockfd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0)
-        report_error("bind failed " + std::to_string(errno));
+        report_error("bind failed ", std::to_string(errno));
 }
 
+// A thread that cannot be started is reported and left out: the instance
+// still does what its other threads can.
 template <typename... Args>
 void start_thread(std::thread &slot, Args &&...args)
 {
     try {
         slot = std::thread(std::forward<Args>(args)...);
     } catch (const std::system_error &e) {
-        report_error(std::string("thread creation failed: ") + e.what());
+        report_error("thread creation failed: ", e.what());
     }
 }
 
@@ -64,13 +66,28 @@ void join_if_started(std::thread &thread)
         thread.join();
 }
 
+// Ends whatever of the instance was started, in reverse order of creation.
+void stop(ObxDiscovery &self)
+{
+    self.should_quit = true;
+    stop_answering(self);
+    // Wakes the listener's blocked receive, even on an unconnected socket.
+    shutdown(self.sockfd, SHUT_RDWR);
+    join_if_started(self.presence_thread);
+    join_if_started(self.discovery_thread);
+    join_if_started(self.listen_thread);
+    if (self.sockfd >= 0)
+        close(self.sockfd);
+}
+
 } // namespace
 
 extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryFunc callback,
                                            void *user_data)
 {
+    std::unique_ptr<ObxDiscovery> self;
     try {
-        auto self = std::make_unique<ObxDiscovery>();
+        self = std::make_unique<ObxDiscovery>();
         self->peer_type = details.type;
         self->device_name = copy_text(details.device_name);
         self->rtsp_url = copy_text(details.rtsp_url);
@@ -82,10 +99,13 @@ extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryF
         start_thread(self->listen_thread, listen_for, self.get());
         if (callback)
             start_thread(self->discovery_thread, broadcast_datagram, self.get(), PROBE);
-        start_thread(self->presence_thread, broadcast_datagram, self.get(), PRESENCE);
+        start_thread(self->presence_thread, announce_and_answer, self.get());
         return self.release();
     } catch (const std::exception &e) {
-        report_error(std::string("instance not created: ") + e.what());
+        // Out of memory: nothing may keep running or hold the port.
+        if (self)
+            stop(*self);
+        report_error("instance not created: ", e.what());
         return nullptr;
     }
 }
@@ -105,13 +125,6 @@ extern "C" void obx_discovery_free(ObxDiscovery *self)
         report_error("obx_discovery_free called from the instance's own callback");
         return;
     }
-    self->should_quit = true;
-    // Wakes the listener's blocked receive, even on an unconnected socket.
-    shutdown(self->sockfd, SHUT_RDWR);
-    join_if_started(self->presence_thread);
-    join_if_started(self->discovery_thread);
-    join_if_started(self->listen_thread);
-    if (self->sockfd >= 0)
-        close(self->sockfd);
+    stop(*self);
     delete self;
 }

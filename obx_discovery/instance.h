@@ -5,12 +5,30 @@
 #include "discovery.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 
 constexpr unsigned short DISCOVERY_PORT = 13702;
+
+// Every datagram leaves this long after the event that causes it.
+constexpr auto SEND_DELAY = std::chrono::milliseconds(40);
+
+using Clock = std::chrono::steady_clock;
+
+// When the presence thread answers the probes the listener has heard.
+struct AnswerSchedule {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<Clock::time_point> due; // set while a probe waits for its answer
+    Clock::time_point last_answer;
+    Clock::time_point latest_probe;
+};
 
 struct ObxDiscovery {
     std::atomic<bool> verbose{false};
@@ -27,6 +45,7 @@ struct ObxDiscovery {
     std::thread presence_thread;
     int sockfd = -1;
     void *callback_data = nullptr;
+    AnswerSchedule answers;
 };
 
 enum DatagramType { PROBE = 0, PRESENCE = 1 };
@@ -34,8 +53,22 @@ enum DatagramType { PROBE = 0, PRESENCE = 1 };
 // The JSON text of a datagram of the given type describing self.
 std::string datagram_text(const ObxDiscovery &self, DatagramType type);
 
-// Waits 40 ms, then broadcasts one datagram. Never throws.
+// Broadcasts one datagram at once, out of every interface that can
+// broadcast. Never throws.
+void send_datagram(ObxDiscovery *self, DatagramType type);
+
+// Waits 40 ms, then sends one datagram. Never throws.
 void broadcast_datagram(ObxDiscovery *self, DatagramType type);
+
+// Body of the presence thread: the start-up presence, then an answer to the
+// probes the listener notes, until should_quit is seen.
+void announce_and_answer(ObxDiscovery *self);
+
+// Called by the listener for each probe it hears; never waits for a send.
+void note_probe(ObxDiscovery &self);
+
+// Makes the presence thread see should_quit, once it has been set.
+void stop_answering(ObxDiscovery &self);
 
 // The listener reads at most this much of a datagram.
 constexpr size_t RECEIVE_BUFFER_SIZE = 1024;

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <cxxabi.h>
 #include <memory>
 #include <optional>
 
@@ -185,9 +186,14 @@ void listen_for(ObxDiscovery *self)
             inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
             if (handle_datagram(*self, buffer, static_cast<size_t>(received), address_string) ==
                 DatagramAction::ANSWER_PROBE)
-                broadcast_datagram(self, PRESENCE);
+                note_probe(*self);
+        } catch (const abi::__forced_unwind &) {
+            throw; // the thread is being cancelled or exited: let it end
         } catch (const std::exception &e) {
-            report_error(std::string("datagram dropped: ") + e.what());
+            report_error("datagram dropped: ", e.what());
+        } catch (...) {
+            // A callback may throw anything; the listener must outlive it.
+            report_error("datagram dropped: unknown exception");
         }
     }
 }

@@ -9,23 +9,24 @@
 
 namespace {
 
-void write_line(FILE *stream, const std::string &text)
+void write_line(FILE *stream, std::string_view text, std::string_view detail = {})
 {
-    std::string line = text + '\n';
     flockfile(stream);
-    fwrite(line.data(), 1, line.size(), stream);
-    fflush(stream);
+    fwrite_unlocked(text.data(), 1, text.size(), stream);
+    fwrite_unlocked(detail.data(), 1, detail.size(), stream);
+    fputc_unlocked('\n', stream);
+    fflush_unlocked(stream);
     funlockfile(stream);
 }
 
 } // namespace
 
-void report_error(const std::string &text)
+void report_error(std::string_view text, std::string_view detail)
 {
-    write_line(stderr, text);
+    write_line(stderr, text, detail);
 }
 
-void trace(const ObxDiscovery &self, const std::string &text)
+void trace(const ObxDiscovery &self, std::string_view text)
 {
     if (self.verbose)
         write_line(stdout, text);

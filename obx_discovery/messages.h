@@ -10,11 +10,12 @@
 
 struct ObxDiscovery;
 
-// Writes text and a line feed to standard error.
-void report_error(const std::string &text);
+// Writes text, detail and a line feed to standard error. Allocates nothing,
+// so that it can report a failed allocation.
+void report_error(std::string_view text, std::string_view detail = {});
 
 // Writes text and a line feed to standard output if self is verbose.
-void trace(const ObxDiscovery &self, const std::string &text);
+void trace(const ObxDiscovery &self, std::string_view text);
 
 enum class Layout { ESCAPE_ALL, KEEP_LINES };
 

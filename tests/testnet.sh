@@ -2,14 +2,18 @@
 # Runs a command on a private virtual LAN, so that nothing it broadcasts can
 # reach a real network.
 #
-#   testnet.sh [--hosts N] [--pool N] [--pool-net CIDR] -- COMMAND [ARG...]
+#   testnet.sh [--hosts N] [--segments 1|2] [--pool N] [--pool-net CIDR] -- COMMAND [ARG...]
 #
 # The LAN lives in anonymous network namespaces: a "switch" namespace holding
 # a bridge, and N hosts (default 2), each joined to the bridge by a veth link
 # named obx0, with lo up, one address and a default route through obx0 so that
 # 255.255.255.255 leaves on the segment. Host i has 192.0.2.i/24 (TEST-NET-1).
-# The last host also carries a pool of secondary addresses (default 100,
-# 192.0.2.100 onwards), so that one process there can stand for many peers.
+# With two segments, a second bridge makes a second segment, 198.51.100.0/24
+# (TEST-NET-2): host 1 is on both (obx1, 198.51.100.1, no default route
+# there), host 2 on the first only, and every later host i on the second only,
+# as 198.51.100.i.
+# The last host also carries a pool of secondary addresses (default 100, .100
+# onwards on its segment), so that one process there can stand for many peers.
 # A larger pool can be put on a network of its own with --pool-net, e.g.
 # 198.18.0.0/15, which the hosts then also route.
 #
@@ -25,18 +29,21 @@
 set -euo pipefail
 
 hosts=2
+segments=1
 pool=100
 pool_net=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --hosts) hosts="$2"; shift 2 ;;
+        --segments) segments="$2"; shift 2 ;;
         --pool) pool="$2"; shift 2 ;;
         --pool-net) pool_net="$2"; shift 2 ;;
         --) shift; break ;;
         *) echo "testnet.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-[ $# -gt 0 ] || { echo "usage: testnet.sh [--hosts N] [--pool N] [--pool-net CIDR] -- COMMAND..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: testnet.sh [--hosts N] [--segments 1|2] [--pool N] [--pool-net CIDR] -- COMMAND..." >&2; exit 2; }
+case "$segments" in 1|2) ;; *) echo "testnet.sh: --segments must be 1 or 2" >&2; exit 2 ;; esac
 
 if [ "${OBX_TESTNET_SWITCH:-}" != "$$" ]; then
     # Enter a fresh network namespace (and, unprivileged, a user namespace
@@ -45,7 +52,7 @@ if [ "${OBX_TESTNET_SWITCH:-}" != "$$" ]; then
     [ "$(id -u)" -eq 0 ] || unshare_flags=(-rn)
     exec unshare "${unshare_flags[@]}" -- env OBX_TESTNET_SWITCH=self \
         bash -c 'OBX_TESTNET_SWITCH=$$ exec bash "$0" "$@"' "$0" \
-        --hosts "$hosts" --pool "$pool" --pool-net "$pool_net" -- "$@"
+        --hosts "$hosts" --segments "$segments" --pool "$pool" --pool-net "$pool_net" -- "$@"
 fi
 
 holders=()
@@ -55,8 +62,11 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 ip link set lo up
-ip link add obxbr0 type bridge
-ip link set obxbr0 up
+networks=(192.0.2 198.51.100)
+for segment in $(seq 0 $((segments - 1))); do
+    ip link add "obxbr$segment" type bridge
+    ip link set "obxbr$segment" up
+done
 
 in_host() { local pid="$1"; shift; nsenter -t "$pid" -n -- "$@"; }
 
@@ -76,18 +86,27 @@ start_host() {
     holders+=("$pid")
 }
 
+# Joins host i (namespace holder pid) to a segment through its link named link.
+attach() {
+    local i="$1" pid="$2" segment="$3" link="$4"
+    ip link add "obxs$i-$segment" type veth peer name "$link" netns "$pid"
+    ip link set "obxs$i-$segment" master "obxbr$segment" up
+    in_host "$pid" ip addr add "${networks[$segment]}.$i/24" dev "$link"
+    in_host "$pid" ip link set "$link" up
+}
+
 addrs=()
 for i in $(seq 1 "$hosts"); do
     start_host
     pid="${holders[-1]}"
-    ip link add "obxs$i" type veth peer name obx0 netns "$pid"
-    ip link set "obxs$i" master obxbr0 up
     in_host "$pid" ip link set lo up
-    in_host "$pid" ip addr add "192.0.2.$i/24" dev obx0
-    in_host "$pid" ip link set obx0 up
+    segment=0
+    [ "$segments" -eq 1 ] || [ "$i" -le 2 ] || segment=1
+    attach "$i" "$pid" "$segment" obx0
+    [ "$segments" -eq 1 ] || [ "$i" -ne 1 ] || attach "$i" "$pid" 1 obx1
     in_host "$pid" ip route add default dev obx0
     [ -z "$pool_net" ] || in_host "$pid" ip route add "$pool_net" dev obx0
-    addrs+=("192.0.2.$i")
+    addrs+=("${networks[$segment]}.$i")
 done
 
 ip_to_int() { local IFS=.; set -- $1; echo $(( ($1 << 24) | ($2 << 16) | ($3 << 8) | $4 )); }
@@ -96,7 +115,7 @@ int_to_ip() { echo "$(( ($1 >> 24) & 255 )).$(( ($1 >> 16) & 255 )).$(( ($1 >> 8
 if [ -n "$pool_net" ]; then
     pool_first=$(int_to_ip $(( $(ip_to_int "${pool_net%/*}") + 1 )))
 else
-    pool_first=192.0.2.100
+    pool_first="${networks[$segment]}.100"
 fi
 first=$(ip_to_int "$pool_first")
 for n in $(seq 0 $((pool - 1))); do

@@ -43,6 +43,7 @@ bool test_address(const sockaddr *address)
         return true; // IPv6 link-local and the like carry no IPv4 broadcast
     in_addr_t a = reinterpret_cast<const sockaddr_in *>(address)->sin_addr.s_addr;
     return in_network(a, "127.0.0.0", 8) || in_network(a, "192.0.2.0", 24) ||
+           in_network(a, "198.51.100.0", 24) ||
            in_network(a, "198.18.0.0", 15);
 }
 
