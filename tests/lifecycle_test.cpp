@@ -110,13 +110,7 @@ TEST(Lifecycle, ChildProcessesInheritNoSocket)
     instance.reset();
 
     EXPECT_EQ(socket_descriptors(child), std::vector<std::string>());
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in port{};
-    port.sin_family = AF_INET;
-    port.sin_port = htons(13702);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&port), sizeof port), 0)
-        << "port still held: " << strerror(errno);
-    close(fd);
+    EXPECT_TRUE(discovery_port_is_free());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }

@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <thread>
+
 using namespace std::string_literals;
 
 namespace {
@@ -231,6 +233,41 @@ TEST(Listener, ProbeIsAnsweredWithOnePresence)
     ASSERT_TRUE(presence_from_host1(2s)) << "start-up presence and the answer";
     instance.reset();
     EXPECT_FALSE(presence_from_host1(100ms)) << "one answer per probe";
+}
+
+// A flood of probes must neither silence the listener nor draw a flood of
+// answers.
+TEST(Listener, ProbeStormLeavesListenerHearing)
+{
+    Peer listener = Peer::listening_on_host(2);
+    Reports reports;
+    Instance instance(obx_discovery_new(probe_details(), Reports::callback, &reports));
+    ASSERT_TRUE(reports.wait_for(testnet::host_address(1), 2s));
+    while (listener.receive(150ms)) {
+    } // the answer to its own probe
+
+    std::vector<Datagram> answers;
+    std::thread collect([&] {
+        while (auto datagram = listener.receive(500ms))
+            if (datagram->source == testnet::host_address(1))
+                answers.push_back(*datagram);
+    });
+    Peer prober = Peer::sending_from(testnet::pool_address(1));
+    for (int i = 0; i < 3000; ++i) // to host 1 alone: host 2 only hears the answers
+        prober.send_to(testnet::host_address(1), R"({"version": 1, "probe": {}})");
+    auto storm_end = std::chrono::steady_clock::now();
+    Peer::sending_from(testnet::pool_address(2)).broadcast(camera_presence("late"));
+    bool reported = reports.wait_for(testnet::pool_address(2), 10s).has_value();
+    auto reported_at = std::chrono::steady_clock::now();
+    collect.join();
+
+    ASSERT_TRUE(reported) << "the listener must hear on through the storm";
+    ASSERT_FALSE(answers.empty());
+    auto span = answers.back().arrival - answers.front().arrival;
+    EXPECT_LE(answers.size() - 1, static_cast<size_t>(span / 40ms) + 1)
+        << answers.size() << " answers in " << span / 1ms << " ms";
+    EXPECT_GE(answers.back().arrival - storm_end, 40ms) << "the last probes need an answer too";
+    EXPECT_LT(reported_at, answers.back().arrival) << "reported only after the storm's answers";
 }
 
 TEST(Listener, WithoutCallbackIgnoresPresence)

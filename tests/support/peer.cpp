@@ -70,10 +70,15 @@ Peer Peer::sending_from(const std::string &address)
 
 void Peer::broadcast(std::string_view payload) const
 {
+    send_to("255.255.255.255", payload);
+}
+
+void Peer::send_to(const std::string &address, std::string_view payload) const
+{
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
     destination.sin_port = htons(DISCOVERY_PORT);
-    destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    inet_pton(AF_INET, address.c_str(), &destination.sin_addr);
     checked(static_cast<int>(sendto(fd_, payload.data(), payload.size(), 0,
                                     reinterpret_cast<sockaddr *>(&destination),
                                     sizeof destination)),
@@ -101,4 +106,15 @@ std::optional<Datagram> Peer::receive(std::chrono::milliseconds timeout) const
 std::string camera_presence(const std::string &name)
 {
     return R"({"version": 1, "type": "VideoTransmitter", "name": ")" + name + R"("})";
+}
+
+bool discovery_port_is_free()
+{
+    int fd = checked(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), "socket");
+    sockaddr_in port{};
+    port.sin_family = AF_INET;
+    port.sin_port = htons(DISCOVERY_PORT);
+    bool bound = bind(fd, reinterpret_cast<sockaddr *>(&port), sizeof port) == 0;
+    close(fd);
+    return bound;
 }

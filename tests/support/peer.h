@@ -29,12 +29,18 @@ public:
     ~Peer();
 
     void broadcast(std::string_view payload) const;
+    // Sends to one address only, so that no other host hears it.
+    void send_to(const std::string &address, std::string_view payload) const;
     std::optional<Datagram> receive(std::chrono::milliseconds timeout) const;
 
 private:
     explicit Peer(int fd);
     int fd_;
 };
+
+// Whether the discovery port of the calling thread's host is free: no
+// instance there holds it.
+bool discovery_port_is_free();
 
 // Presence texts as a camera or an unnamed peer would send them.
 std::string camera_presence(const std::string &name);

@@ -1,0 +1,115 @@
+// An instance that cannot get what it needs says so, and leaves nothing
+// behind. pthread_create and operator new are replaced here so that they can
+// be made to fail; the executable exports them, so the library uses them too.
+#include "support/capture.h"
+#include "support/peer.h"
+#include "support/reports.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<bool> threads_fail{false};
+// Allocations on this thread still allowed before they all fail; -1: no limit.
+thread_local int allocations_left = -1;
+} // namespace
+
+extern "C" int pthread_create(pthread_t *thread, const pthread_attr_t *attr,
+                              void *(*start)(void *), void *arg)
+{
+    using Create = int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *);
+    static auto real = reinterpret_cast<Create>(dlsym(RTLD_NEXT, "pthread_create"));
+    return threads_fail ? EAGAIN : real(thread, attr, start, arg);
+}
+
+void *operator new(std::size_t size)
+{
+    if (allocations_left == 0)
+        throw std::bad_alloc();
+    if (allocations_left > 0)
+        --allocations_left;
+    if (void *memory = std::malloc(size ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+
+void operator delete(void *memory) noexcept
+{
+    std::free(memory);
+}
+
+void operator delete(void *memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+
+namespace {
+
+size_t count_lines(const std::string &text, const std::string &start)
+{
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; ++at)
+        ++lines;
+    return lines;
+}
+
+TEST(ThreadFailure, IsReportedAndInstanceFreesSafely)
+{
+    Reports reports;
+    OutputCapture errors(STDERR_FILENO);
+    threads_fail = true;
+    ObxDiscovery *instance = obx_discovery_new(probe_details(), Reports::callback, &reports);
+    threads_fail = false;
+    ASSERT_NE(instance, nullptr);
+    obx_discovery_free(instance);
+
+    EXPECT_EQ(count_lines(errors.text(), "thread creation failed: "), 3u) << errors.text();
+}
+
+size_t thread_count()
+{
+    size_t threads = 0;
+    DIR *tasks = opendir("/proc/self/task");
+    while (dirent *entry = readdir(tasks))
+        threads += entry->d_name[0] != '.';
+    closedir(tasks);
+    return threads;
+}
+
+// Memory runs out at each allocation of obx_discovery_new in turn, and stays
+// out: the instance is not created, and no thread or socket of it remains.
+TEST(AllocationFailure, AtEachAllocationNewReturnsNullAndCleansUp)
+{
+    // Texts long enough to be copied to the heap.
+    ObxPeerDetails camera{OBX_PEER_TYPE_VIDEO_TRANSMITTER, "a camera with a long name",
+                          "rtsp://camera.example/stream", "http://camera.example/"};
+    Reports reports;
+    const size_t threads_before = thread_count();
+    int allowed = 0;
+    for (; allowed < 100; ++allowed) {
+        OutputCapture errors(STDERR_FILENO);
+        allocations_left = allowed;
+        ObxDiscovery *instance = obx_discovery_new(camera, Reports::callback, &reports);
+        allocations_left = -1;
+        if (instance) {
+            obx_discovery_free(instance);
+            break;
+        }
+        EXPECT_EQ(errors.text(), "instance not created: std::bad_alloc\n") << allowed;
+        EXPECT_EQ(thread_count(), threads_before) << allowed;
+        EXPECT_TRUE(discovery_port_is_free()) << allowed;
+    }
+    EXPECT_GE(allowed, 7) << "the instance, three texts and three threads need memory";
+    EXPECT_LT(allowed, 100);
+}
+
+} // namespace
