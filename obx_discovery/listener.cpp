@@ -51,6 +51,14 @@ std::string complete_url(std::string url, const std::string &scheme, const char 
     return url;
 }
 
+// The same for a member's plain scheme and its secure one: a camera that
+// serves only HTTPS leaves its host empty just as well.
+std::string complete_url(const std::string &url, const std::string &scheme,
+                         const std::string &secure_scheme, const char *address)
+{
+    return complete_url(complete_url(url, scheme, address), secure_scheme, address);
+}
+
 ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload)
 {
     if (!root.isMember("type")) {
@@ -104,9 +112,9 @@ void report_peer(ObxDiscovery &self, const Json::Value &root, std::string_view p
         !read_text(root, "http", "Web UI URL is not string: ", http))
         return;
     if (rtsp)
-        rtsp = complete_url(*rtsp, "rtsp", address_string);
+        rtsp = complete_url(*rtsp, "rtsp", "rtsps", address_string);
     if (http)
-        http = complete_url(*http, "http", address_string);
+        http = complete_url(*http, "http", "https", address_string);
 
     details.device_name = text_or_null(name);
     details.rtsp_url = text_or_null(rtsp);
