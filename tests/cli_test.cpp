@@ -1,4 +1,5 @@
 // ombrix-discovery-cli end to end: the built program on the test network.
+#include "peer_line.h"
 #include "support/peer.h"
 #include "support/process.h"
 #include "support/testnet.h"
@@ -44,6 +45,8 @@ const LineCase line_cases[] = {
     {"ControlBytesEscaped",
      R"({"version": 1, "name": "evil\n192.0.2.66 fake\u001b[2J", "http": "http://x/\r\u007f"})",
      "@ evil\\x0a192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
+    {"InvalidUtf8AndBidiEscaped", "{\"version\": 1, \"name\": \"\xff\xe2\x80\xae" "evil\"}",
+     "@ \\xff\\u202eevil"},
 };
 
 class CliLine : public testing::TestWithParam<LineCase> {};
@@ -66,6 +69,53 @@ TEST_P(CliLine, PrintsOneLinePerPeer)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachPeer, CliLine, testing::ValuesIn(line_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct EscapeCase {
+    const char *name;
+    const char *text; // from the network
+    const char *shown;
+};
+
+void PrintTo(const EscapeCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+const EscapeCase escape_cases[] = {
+    {"PlainAsciiUnchanged", "Lobby cam #2 (\\ok/)", "Lobby cam #2 (\\ok/)"},
+    {"NonAsciiUnchanged", "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7",
+     "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7"},
+    {"C0AndDeleteAsBytes", "a\tb\nc\x1b[2J\x7f", "a\\x09b\\x0ac\\x1b[2J\\x7f"},
+    {"InvalidBytesAsBytes", "bad\xff\xfe end", "bad\\xff\\xfe end"},
+    {"LoneContinuationByte", "x\x80y", "x\\x80y"},
+    {"TruncatedSequenceAtEnd", "cut\xe2\x80", "cut\\xe2\\x80"},
+    {"OverlongEncoding", "\xc0\xaf" "etc", "\\xc0\\xaf" "etc"},
+    {"EncodedSurrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+    {"C1ControlsAsCharacters", "\xc2\x80" "csi\xc2\x9b" "2J\xc2\x9f",
+     "\\u0080csi\\u009b2J\\u009f"},
+    {"FirstAfterC1Unchanged", "nbsp\xc2\xa0", "nbsp\xc2\xa0"},
+    {"BidiOverridesAsCharacters", "\xe2\x80\xaa" "a\xe2\x80\xae" "evil\xe2\x80\xac",
+     "\\u202aa\\u202eevil\\u202c"},
+    {"BidiIsolatesAsCharacters", "\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},
+    {"NeighboursOfBidiUnchanged", "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+     "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+};
+
+class CliEscape : public testing::TestWithParam<EscapeCase> {};
+
+TEST_P(CliEscape, TextIsShownSafely)
+{
+    const EscapeCase &c = GetParam();
+    ObxPeerDetails details{OBX_PEER_TYPE_VIDEO_TRANSMITTER, c.text, c.text, c.text};
+    gchar *line = peer_line_new("192.0.2.9", details);
+    std::string shown = c.shown;
+    EXPECT_EQ(line, "192.0.2.9 " + shown + " " + shown + " " + shown);
+    EXPECT_TRUE(g_utf8_validate(line, -1, nullptr));
+    g_free(line);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachText, CliEscape, testing::ValuesIn(escape_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Runs the tool with args, which must end it at once, and checks that it

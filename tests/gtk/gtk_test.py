@@ -36,6 +36,7 @@ BLANK_HOST_CAMERA = pool(1)
 UNNAMED = pool(2)
 TOOL = pool(3)
 ODD_SCHEME = pool(4)
+INVALID_UTF8 = pool(5)
 SIMULATED = {
     CAMERA: '{"version": 1, "type": "VideoTransmitter", "name": "Lobby", '
             '"rtsp": "rtsp://%s:554/s", "http": "http://%s/"}' % (CAMERA, CAMERA),
@@ -45,6 +46,7 @@ SIMULATED = {
     TOOL: '{"version": 1, "type": "Probe"}',
     ODD_SCHEME: '{"version": 1, "type": "VideoTransmitter", "name": "Odd", '
                 '"http": "FILE:///etc/passwd"}',
+    INVALID_UTF8: '{"version": 1, "type": "VideoTransmitter", "name": "Bad\udcffname"}',
 }
 EXPECTED_ROWS = {
     (("Lobby", CAMERA, "http://%s/" % CAMERA, "rtsp://%s:554/s" % CAMERA)),
@@ -52,6 +54,7 @@ EXPECTED_ROWS = {
      "rtsp://%s/live" % BLANK_HOST_CAMERA),
     ("", UNNAMED, "", ""),
     ("Odd", ODD_SCHEME, "FILE:///etc/passwd", ""),
+    ("Bad\ufffdname", INVALID_UTF8, "", ""),
 }
 
 

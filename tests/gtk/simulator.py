@@ -32,7 +32,9 @@ def sender(address):
 
 
 def broadcast(address, payload):
-    sender(address).sendto(payload.encode(), ("255.255.255.255", PORT))
+    # Bytes that are not UTF-8 arrive surrogate-escaped in argv: send them as they were.
+    sender(address).sendto(payload.encode("utf-8", "surrogateescape"),
+                           ("255.255.255.255", PORT))
 
 
 def answer_probes(listener):

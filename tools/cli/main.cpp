@@ -1,5 +1,7 @@
 // ombrix-discovery-cli: prints one line per peer discovered on the local
 // network, until it is killed.
+#include "peer_line.h"
+
 #include <obx_discovery/discovery.h>
 
 #include <glib.h>
@@ -15,35 +17,11 @@ GOptionEntry entries[] = {
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
 
-// Names and URLs come from the network: a control byte in them could start a
-// fake line or drive the terminal, so it is shown as an escape instead.
-void append_printable(GString *line, const char *text)
-{
-    for (const char *c = text; *c; ++c) {
-        auto byte = static_cast<unsigned char>(*c);
-        if (byte < 0x20 || byte == 0x7f)
-            g_string_append_printf(line, "\\x%02x", byte);
-        else
-            g_string_append_c(line, *c);
-    }
-}
-
-void append_field(GString *line, const char *text)
-{
-    if (text == nullptr)
-        return;
-    g_string_append_c(line, ' ');
-    append_printable(line, text);
-}
-
 void on_discovery(const char *address_string, ObxPeerDetails details, void *)
 {
-    GString *line = g_string_new(address_string);
-    append_field(line, details.device_name);
-    append_field(line, details.http_url);
-    append_field(line, details.rtsp_url);
-    g_print("%s\n", line->str);
-    g_string_free(line, TRUE);
+    gchar *line = peer_line_new(address_string, details);
+    g_print("%s\n", line);
+    g_free(line);
 }
 
 gboolean parse_command_line(int *argc, char ***argv)

@@ -69,6 +69,13 @@ gboolean append_row(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
+// A copy of a text from the network that GTK can show: invalid UTF-8 would
+// make Pango warn on every redraw and leave screen readers an empty name.
+gchar *displayable_copy(const char *text)
+{
+    return g_utf8_make_valid(text ? text : "", -1);
+}
+
 // Runs on the library's listener thread: copies the texts and hands them to
 // the main loop without waiting for it, since the main thread may itself be
 // waiting for this thread in obx_discovery_free().
@@ -80,10 +87,10 @@ void on_discovery(const char *address_string, ObxPeerDetails details, void *user
 
     PeerRow *row = g_new0(PeerRow, 1);
     row->sink = static_cast<RowSink *>(g_atomic_rc_box_acquire(priv->sink));
-    row->texts[COL_NAME] = g_strdup(details.device_name ? details.device_name : "");
+    row->texts[COL_NAME] = displayable_copy(details.device_name);
     row->texts[COL_ADDRESS] = g_strdup(address_string);
-    row->texts[COL_HTTP] = g_strdup(details.http_url ? details.http_url : "");
-    row->texts[COL_RTSP] = g_strdup(details.rtsp_url ? details.rtsp_url : "");
+    row->texts[COL_HTTP] = displayable_copy(details.http_url);
+    row->texts[COL_RTSP] = displayable_copy(details.rtsp_url);
     g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, append_row, row, peer_row_free);
 }
 

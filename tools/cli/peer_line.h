@@ -1,0 +1,15 @@
+// The command-line tool's line for one discovered peer.
+#ifndef TOOLS_CLI_PEER_LINE_H
+#define TOOLS_CLI_PEER_LINE_H
+
+#include <obx_discovery/discovery.h>
+
+#include <glib.h>
+
+// The address, then the name, the web interface and the video stream where
+// present, each after one space; no line feed. Texts from the network are
+// made safe to print: the result is valid UTF-8 without control characters.
+// Free with g_free().
+gchar *peer_line_new(const char *address_string, ObxPeerDetails details);
+
+#endif
