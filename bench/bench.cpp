@@ -7,6 +7,7 @@
 
 #include <json/writer.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -163,6 +164,13 @@ public:
     // The microseconds of the next "answered" burst.
     long answered() { return microseconds_of(expect_line()); }
 
+    // Sends a command and returns its whole acknowledgement.
+    std::string request(const std::string &line)
+    {
+        child_.send(line);
+        return expect_line();
+    }
+
 private:
     std::string expect_line()
     {
@@ -218,7 +226,7 @@ long discovery_queue_bytes()
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues;
         fields >> slot >> local >> remote >> state >> queues;
-        if (local.size() > 5 && local.substr(local.size() - 5) == ":3596")
+        if (local.size() > 5 && local.substr(local.size() - 5) == ":3586") // 13702
             return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
     }
     return 0;
@@ -406,6 +414,7 @@ struct Benchmark {
         for (int run = 0; run < RUNS; ++run) {
             Child tool({cli});
             tool.read_line(Clock::now() + 2s); // its own announcement: it is up
+            std::this_thread::sleep_for(500ms); // and its start-up traffic is over
             double before = cpu_seconds_of(tool.pid());
             std::this_thread::sleep_for(10s);
             cpu.push_back((cpu_seconds_of(tool.pid()) - before) * 1000.0);
@@ -434,6 +443,52 @@ struct Benchmark {
         results["free_under_probe_flood"]["median_ms"] = median(durations);
         results["free_under_probe_flood"]["max_ms"] =
             *std::max_element(durations.begin(), durations.end());
+    }
+
+    // A camera that announces itself 100 ms after a burst of 3000 probes: how
+    // long until it is reported, and how often the instance answered.
+    void probe_storm(const std::string &last_camera)
+    {
+        simulator.command("answer 0");
+        std::vector<double> latency, answers, span;
+        for (int run = 0; run < RUNS; ++run) {
+            struct Watch {
+                std::string address;
+                std::atomic<long> reported_us{0};
+            } watch{last_camera};
+            ObxPeerDetails details{};
+            details.type = OBX_PEER_TYPE_PROBE;
+            ObxDiscovery *instance = obx_discovery_new(
+                details,
+                [](const char *address, ObxPeerDetails, void *data) {
+                    auto *w = static_cast<Watch *>(data);
+                    if (w->address == address)
+                        w->reported_us = static_cast<long>(
+                            std::chrono::duration_cast<std::chrono::microseconds>(
+                                Clock::now().time_since_epoch())
+                                .count());
+                },
+                &watch);
+            std::this_thread::sleep_for(200ms); // its own probe and answer pass
+            std::istringstream ack(simulator.request("storm 3000"));
+            std::string word;
+            long probes = 0, announced_us = 0, answer_count = 0, span_us = 0;
+            ack >> word >> probes >> word >> announced_us >> word >> answer_count >> word >> span_us;
+            obx_discovery_free(instance);
+            long reported = watch.reported_us;
+            latency.push_back(reported ? (reported - announced_us) / 1000.0 : 1e9);
+            answers.push_back(static_cast<double>(answer_count));
+            span.push_back(span_us / 1000.0);
+        }
+        Json::Value &r = results["probe_storm"];
+        r["probes"] = 3000;
+        r["report_latency_ms_max"] = *std::max_element(latency.begin(), latency.end());
+        r["answers"] = median(answers);
+        r["answers_span_ms"] = median(span);
+        bool paced = true;
+        for (int run = 0; run < RUNS; ++run)
+            paced &= (answers[run] - 1) * 40.0 <= span[run] + 1.0;
+        r["answers_paced"] = paced;
     }
 
     void memory_under_duplicates()
@@ -507,6 +562,13 @@ void print_table(const Json::Value &r)
     snprintf(text, sizeof text, "%.1f ms", r["free_under_probe_flood"]["max_ms"].asDouble());
     row("obx_discovery_free under probe flood (worst)", text, "<= 50 ms",
         r["free_under_probe_flood"]["max_ms"].asDouble() <= 50);
+    const Json::Value &storm = r["probe_storm"];
+    snprintf(text, sizeof text, "%.1f ms", storm["report_latency_ms_max"].asDouble());
+    row("probe storm of 3000: camera reported after (worst)", text, "<= 50 ms",
+        storm["report_latency_ms_max"].asDouble() <= 50);
+    snprintf(text, sizeof text, "%.0f in %.0f ms", storm["answers"].asDouble(),
+             storm["answers_span_ms"].asDouble());
+    row("  answers to the storm", text, "<= 1 per 40 ms", storm["answers_paced"].asBool());
     const Json::Value &dup = r["duplicates"];
     snprintf(text, sizeof text, "%.0f KiB", dup["resident_kib_after_first_1000"].asDouble());
     row("tool's resident memory after first 1000 peers", text, "(reported)", true);
@@ -533,6 +595,12 @@ int main(int argc, char **argv)
             bench.time_to_last_line(cameras);
         bench.listener_rate();
         bench.free_under_probe_flood();
+        in_addr first{};
+        inet_pton(AF_INET, pool.at(0).c_str(), &first);
+        in_addr last{htonl(ntohl(first.s_addr) + static_cast<uint32_t>(std::stoi(pool.at(1)) - 1))};
+        char last_camera[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &last, last_camera, sizeof last_camera);
+        bench.probe_storm(last_camera);
         bench.memory_under_duplicates();
         bench.idle_cpu();
 

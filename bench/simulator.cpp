@@ -12,6 +12,11 @@
 //                     cameras, as fast as possible: "sent K in MICROSECONDS"
 //   probes MS         send probes as fast as possible for MS milliseconds:
 //                     "sent K in MICROSECONDS"
+//   storm K           send K probes from the first camera as fast as possible,
+//                     and 100 ms later a presence from the last one; then
+//                     count for 500 ms the answers from outside the pool:
+//                     "stormed K announced MONOTONIC-MICROSECONDS answers A
+//                     over SPAN-MICROSECONDS"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -37,6 +42,12 @@ std::vector<int> cameras;
 std::vector<std::string> presences;
 std::atomic<size_t> answering{0};
 std::mutex output;
+in_addr_t pool_first = 0;
+
+// Arrival times of presences from outside the pool while a storm is on.
+std::mutex storm_mutex;
+bool storming = false;
+std::vector<Clock::time_point> storm_answers;
 
 int bound_socket(in_addr address, unsigned short port)
 {
@@ -82,12 +93,28 @@ void say(const std::string &line)
     std::cout << line << std::endl;
 }
 
+bool from_pool(const sockaddr_in &sender)
+{
+    return ntohl(sender.sin_addr.s_addr) - pool_first < cameras.size();
+}
+
+void note_storm_answer(const sockaddr_in &sender, const char *payload, ssize_t size)
+{
+    std::lock_guard<std::mutex> lock(storm_mutex);
+    if (storming && !from_pool(sender) && !memmem(payload, size, "\"probe\"", 7))
+        storm_answers.push_back(Clock::now());
+}
+
 void answer_probes()
 {
     int listener = bound_socket(in_addr{htonl(INADDR_ANY)}, PORT);
     char buffer[2048];
     for (;;) {
-        ssize_t size = recv(listener, buffer, sizeof buffer, 0);
+        sockaddr_in sender{};
+        socklen_t length = sizeof sender;
+        ssize_t size = recvfrom(listener, buffer, sizeof buffer, 0,
+                                reinterpret_cast<sockaddr *>(&sender), &length);
+        note_storm_answer(sender, buffer, size);
         size_t count = answering;
         if (size <= 0 || count == 0 || !memmem(buffer, size, "\"probe\"", 7))
             continue;
@@ -97,6 +124,32 @@ void answer_probes()
             broadcast(cameras[i], presences[i]);
         say("answered " + std::to_string(count) + " in " + std::to_string(micros_since(start)));
     }
+}
+
+void storm(long probes)
+{
+    {
+        std::lock_guard<std::mutex> lock(storm_mutex);
+        storm_answers.clear();
+        storming = true;
+    }
+    const std::string probe = R"({"probe": {}, "type": "Probe", "version": 1})";
+    for (long i = 0; i < probes; ++i)
+        broadcast(cameras.front(), probe);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto announced = Clock::now();
+    broadcast(cameras.back(), presences.back());
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+
+    std::lock_guard<std::mutex> lock(storm_mutex);
+    storming = false;
+    auto micros = [](Clock::duration d) {
+        return std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(d).count());
+    };
+    Clock::duration span = storm_answers.empty() ? Clock::duration{}
+                                                 : storm_answers.back() - storm_answers.front();
+    say("stormed " + std::to_string(probes) + " announced " + micros(announced.time_since_epoch()) +
+        " answers " + std::to_string(storm_answers.size()) + " over " + micros(span));
 }
 
 } // namespace
@@ -109,6 +162,7 @@ int main(int argc, char **argv)
     }
     in_addr first{};
     inet_pton(AF_INET, argv[1], &first);
+    pool_first = ntohl(first.s_addr);
     for (int i = 0; i < atoi(argv[2]); ++i) {
         in_addr address{htonl(ntohl(first.s_addr) + static_cast<uint32_t>(i))};
         cameras.push_back(bound_socket(address, 0));
@@ -133,6 +187,9 @@ int main(int argc, char **argv)
             for (; sent < value; ++sent)
                 broadcast(cameras[static_cast<size_t>(sent) % cameras.size()],
                           presences[static_cast<size_t>(sent) % cameras.size()]);
+        } else if (verb == "storm") {
+            storm(value);
+            continue;
         } else if (verb == "probes") {
             const std::string probe = R"({"probe": {}, "type": "Probe", "version": 1})";
             for (; micros_since(start) < value * 1000; ++sent)
