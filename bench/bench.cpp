@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark: runs on host 1 of the isolated test network, with the
 // camera simulator on the last host, and prints each figure beside its
 // target, as a table and as JSON.

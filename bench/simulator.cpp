@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Simulated cameras for the benchmark, with plain sockets: N cameras, each
 // sending from an address of its own, run by one process.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A camera that makes itself discoverable: it announces its name and URLs
  * and answers every probe until it is stopped with Ctrl-C or SIGTERM.
  *

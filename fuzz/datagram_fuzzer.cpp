@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: the listener's handling of one received datagram, without
 // sockets. Input: the sender's IPv4 address (4 bytes), then the datagram as
 // received. Out: messages, the answer decision and the report, whose texts

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the fuzz target once on each file given, for builds without
 // libFuzzer: the seeds and every input that ever crashed it.
 #include <cstdint>

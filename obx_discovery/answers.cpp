@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Answers to probes, sent by the presence thread so that the listener never
 // waits: a flood of probes costs at most one answer per 40 ms and leaves the
 // listener free to hear the peers that answer.

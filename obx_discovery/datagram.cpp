@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Building and broadcasting datagrams.
 #include "instance.h"
 #include "messages.h"

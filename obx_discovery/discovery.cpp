@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instance's lifecycle: socket, threads, and their orderly stop.
 #include "discovery.h"
 

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * libobx_discovery: zero-configuration discovery of network cameras on the
  * local IPv4 network.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instance record and the library's internal entry points.
 #ifndef OBX_DISCOVERY_INSTANCE_H
 #define OBX_DISCOVERY_INSTANCE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Receiving datagrams: checks, probe answers and peer reports.
 #include "instance.h"
 #include "messages.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "messages.h"
 
 #include "instance.h"

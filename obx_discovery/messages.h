@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Diagnostics: each message is one line, written whole and flushed, so that
 // the lines of several threads and instances never mix.
 #ifndef OBX_DISCOVERY_MESSAGES_H

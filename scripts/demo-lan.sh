@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs inside the virtual LAN of tests/testnet.sh, on host 1: starts three
 # simulated cameras and a peer of no kind on hosts 2 to 5, then runs the
 # command-line tool here for a few seconds, or with --gtk the desktop tool

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages the project needs, and any named as
 # arguments, if one is missing.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Saves the whole X screen of $DISPLAY as a PNG file: screenshot.py FILE"""
 import sys
 

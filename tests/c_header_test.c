@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The public header must serve C callers: this file is compiled as strict C.
  * It also checks that a null instance is accepted and ignored. */
 #include <obx_discovery/discovery.h>

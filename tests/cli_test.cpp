@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ombrix-discovery-cli end to end: the built program on the test network.
 #include "peer_line.h"
 #include "support/peer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starting and stopping instances: sockets, threads and their failures.
 #include "support/capture.h"
 #include "support/peer.h"

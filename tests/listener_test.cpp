@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the listener makes of each datagram it hears: reports, messages, and
 // survival of hostile input.
 #include "support/capture.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An instance that cannot get what it needs says so, and leaves nothing
 // behind. pthread_create and operator new are replaced here so that they can
 // be made to fail; the executable exports them, so the library uses them too.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs a command on a private virtual LAN, so that nothing it broadcasts can
 # reach a real network.
 #

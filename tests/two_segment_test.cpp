@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A host on two segments, its default route on the first: whatever it sends
 // must reach both, and peers on either must be found.
 #include "support/peer.h"

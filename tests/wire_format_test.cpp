@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes an instance puts on the wire, as an independent peer hears them.
 #include "support/peer.h"
 #include "support/reports.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* An outside program built against an installed copy of the library: it
  * exits 0 as soon as it hears a peer (its own announcement will do). */
 #define _POSIX_C_SOURCE 200809L

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks an installed copy as an outside user gets it: the tools run without
 # help and the command-line tool finds peers, and a C program builds against
 # the library with pkg-config and with CMake, and finds a peer too.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """ombrix-discovery-gtk driven as a user would: a real window under Xvfb,
 read through the accessibility bus, clicked with xdotool, on the isolated
 test network with simulated cameras on host 2.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Simulated cameras, with plain sockets: answers every probe it hears on
 port 13702, 40 ms later, with one presence datagram per simulated peer, each
 from its own address of this host.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "capture.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Captures what the process writes to one of its standard streams.
 #ifndef TESTS_SUPPORT_CAPTURE_H
 #define TESTS_SUPPORT_CAPTURE_H

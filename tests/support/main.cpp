@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test entry point: the tests broadcast, so they run only on the isolated
 // test network; listing them is allowed anywhere.
 #include "testnet.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "peer.h"
 
 #include "testnet.h"

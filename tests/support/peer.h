@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A discovery peer written with plain sockets, independent of the library,
 // so that a fault shared by its sender and its receiver cannot hide.
 #ifndef TESTS_SUPPORT_PEER_H

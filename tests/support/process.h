@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A program under test, started with its standard output and error piped.
 #ifndef TESTS_SUPPORT_PROCESS_H
 #define TESTS_SUPPORT_PROCESS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Collects what an instance reports to its callback.
 #ifndef TESTS_SUPPORT_REPORTS_H
 #define TESTS_SUPPORT_REPORTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "testnet.h"
 
 #include <arpa/inet.h>

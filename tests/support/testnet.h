@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The isolated virtual LAN that tests/testnet.sh builds, seen from a test.
 #ifndef TESTS_SUPPORT_TESTNET_H
 #define TESTS_SUPPORT_TESTNET_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ombrix-discovery-cli: prints one line per peer discovered on the local
 // network, until it is killed.
 #include "peer_line.h"

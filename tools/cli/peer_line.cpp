@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "peer_line.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool's line for one discovered peer.
 #ifndef TOOLS_CLI_PEER_LINE_H
 #define TOOLS_CLI_PEER_LINE_H

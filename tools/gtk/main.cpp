@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ombrix-discovery-gtk: lists the cameras on the local network and opens
 // their web interfaces.
 #include "main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window of ombrix-discovery-gtk: the list of cameras on the
 // network, with a refresh button.
 #ifndef OMBRIX_DISCOVERY_GTK_MAIN_WINDOW_H
