@@ -44,6 +44,17 @@ void *operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// The nothrow form too, so that every allocation that ends in the delete
+// below comes from the same place.
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept
+{
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
 void operator delete(void *memory) noexcept
 {
     std::free(memory);
