@@ -142,7 +142,7 @@ void send_datagram(ObxDiscovery *self, DatagramType type)
         close(fd);
         trace(*self, "sent: " + text);
     } catch (const std::exception &e) {
-        report_error(std::string("datagram not sent: ") + e.what());
+        report_error("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
     }
 }
 

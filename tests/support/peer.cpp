@@ -111,11 +111,10 @@ std::string camera_presence(const std::string &name)
 
 bool discovery_port_is_free()
 {
-    int fd = checked(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), "socket");
-    sockaddr_in port{};
-    port.sin_family = AF_INET;
-    port.sin_port = htons(DISCOVERY_PORT);
-    bool bound = bind(fd, reinterpret_cast<sockaddr *>(&port), sizeof port) == 0;
-    close(fd);
-    return bound;
+    try {
+        close(udp_socket_bound_to("0.0.0.0", DISCOVERY_PORT));
+        return true;
+    } catch (const std::runtime_error &) {
+        return false;
+    }
 }
