@@ -84,7 +84,8 @@ void PrintTo(const EscapeCase &c, std::ostream *out)
 }
 
 const EscapeCase escape_cases[] = {
-    {"PlainAsciiUnchanged", "Lobby cam #2 (\\ok/)", "Lobby cam #2 (\\ok/)"},
+    {"PlainAsciiUnchanged", "Lobby cam #2 (ok/)", "Lobby cam #2 (ok/)"},
+    {"BackslashDoubled", "C:\\x41\\", "C:\\\\x41\\\\"},
     {"NonAsciiUnchanged", "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7",
      "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7"},
     {"C0AndDeleteAsBytes", "a\tb\nc\x1b[2J\x7f", "a\\x09b\\x0ac\\x1b[2J\\x7f"},

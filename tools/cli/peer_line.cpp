@@ -15,8 +15,9 @@ bool is_hidden_control(gunichar c)
 }
 
 // Names and URLs come from the network in any bytes. Each is shown as one
-// stretch of the line that says what was sent: a byte that is not part of
-// valid UTF-8, or a C0 control, as \xNN; a hidden control as \uNNNN.
+// stretch of the line that says exactly what was sent: a byte that is not
+// part of valid UTF-8, or a C0 control, as \xNN; a hidden control as
+// \uNNNN; and a backslash as \\, so that no text can pass for an escape.
 void append_printable(GString *line, const char *text)
 {
     const char *end = text + strlen(text);
@@ -30,6 +31,8 @@ void append_printable(GString *line, const char *text)
         const char *next = g_utf8_next_char(at);
         if (c < 0x20 || c == 0x7f)
             g_string_append_printf(line, "\\x%02x", c);
+        else if (c == '\\')
+            g_string_append(line, "\\\\");
         else if (is_hidden_control(c))
             g_string_append_printf(line, "\\u%04x", c);
         else

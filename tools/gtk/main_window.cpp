@@ -1,17 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "main_window.h"
+#include "row_texts.h"
 
 #include <obx_discovery/discovery.h>
 
 namespace {
-
-enum {
-    COL_NAME,
-    COL_ADDRESS,
-    COL_HTTP,
-    COL_RTSP,
-    NUM_COLS,
-};
 
 // Where the rows of one discovery instance go. The listener thread only
 // holds references to it; store is read and cleared on the main thread
@@ -51,8 +44,7 @@ void row_sink_close(RowSink *sink)
 void peer_row_free(gpointer data)
 {
     auto *row = static_cast<PeerRow *>(data);
-    for (gchar *text : row->texts)
-        g_free(text);
+    row_texts_clear(row->texts);
     g_atomic_rc_box_release(row->sink);
     g_free(row);
 }
@@ -70,13 +62,6 @@ gboolean append_row(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
-// A copy of a text from the network that GTK can show: invalid UTF-8 would
-// make Pango warn on every redraw and leave screen readers an empty name.
-gchar *displayable_copy(const char *text)
-{
-    return g_utf8_make_valid(text ? text : "", -1);
-}
-
 // Runs on the library's listener thread: copies the texts and hands them to
 // the main loop without waiting for it, since the main thread may itself be
 // waiting for this thread in obx_discovery_free().
@@ -88,10 +73,7 @@ void on_discovery(const char *address_string, ObxPeerDetails details, void *user
 
     PeerRow *row = g_new0(PeerRow, 1);
     row->sink = static_cast<RowSink *>(g_atomic_rc_box_acquire(priv->sink));
-    row->texts[COL_NAME] = displayable_copy(details.device_name);
-    row->texts[COL_ADDRESS] = g_strdup(address_string);
-    row->texts[COL_HTTP] = displayable_copy(details.http_url);
-    row->texts[COL_RTSP] = displayable_copy(details.rtsp_url);
+    row_texts_init(row->texts, address_string, details);
     g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, append_row, row, peer_row_free);
 }
 
