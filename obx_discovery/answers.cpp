@@ -59,11 +59,11 @@ bool wait_for_due_answer(ObxDiscovery &self)
 
 void announce_and_answer(ObxDiscovery *self)
 {
-    broadcast_datagram(self, PRESENCE);
+    broadcast_datagram(self, DatagramType::PRESENCE);
     // A pending answer is still sent when the instance is freed, as the
     // start-up datagrams are; later probes are not answered.
     while (wait_for_due_answer(*self)) {
-        send_datagram(self, PRESENCE);
+        send_datagram(self, DatagramType::PRESENCE);
         if (self->should_quit)
             return;
     }

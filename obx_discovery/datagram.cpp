@@ -5,7 +5,6 @@
 
 #include <json/writer.h>
 
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -31,7 +30,7 @@ Json::Value datagram_object(const ObxDiscovery &self, DatagramType type)
 {
     Json::Value root(Json::objectValue);
     root["version"] = 1;
-    if (type == PROBE)
+    if (type == DatagramType::PROBE)
         root["probe"] = Json::Value(Json::objectValue);
     if (self.peer_type == OBX_PEER_TYPE_PROBE) {
         root["type"] = "Probe";
@@ -114,12 +113,12 @@ void send_broadcast(int fd, const std::string &text, unsigned index, in_addr sou
     sendmsg(fd, &message, 0);
 }
 
-} // namespace
-
 std::string datagram_text(const ObxDiscovery &self, DatagramType type)
 {
     return Json::writeString(writer_builder(), datagram_object(self, type));
 }
+
+} // namespace
 
 // A host on several segments must be heard on each of them, and the limited
 // broadcast address would only leave through the default route's interface.
@@ -140,7 +139,7 @@ void send_datagram(ObxDiscovery *self, DatagramType type)
         for (const auto &[index, address] : interfaces)
             send_broadcast(fd, text, index, address);
         close(fd);
-        trace(*self, "sent: " + text);
+        trace(self->verbose, "sent: ", text);
     } catch (const std::exception &e) {
         report_error("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
     }

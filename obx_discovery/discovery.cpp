@@ -104,7 +104,7 @@ extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryF
         open_socket(*self);
         start_thread(self->listen_thread, listen_for, self.get());
         if (callback)
-            start_thread(self->discovery_thread, broadcast_datagram, self.get(), PROBE);
+            start_thread(self->discovery_thread, broadcast_datagram, self.get(), DatagramType::PROBE);
         start_thread(self->presence_thread, announce_and_answer, self.get());
         return self.release();
     } catch (const std::exception &e) {

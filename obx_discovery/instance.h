@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -49,10 +48,7 @@ struct ObxDiscovery {
     AnswerSchedule answers;
 };
 
-enum DatagramType { PROBE = 0, PRESENCE = 1 };
-
-// The JSON text of a datagram of the given type describing self.
-std::string datagram_text(const ObxDiscovery &self, DatagramType type);
+enum class DatagramType { PROBE, PRESENCE };
 
 // Broadcasts one datagram at once, out of every interface that can
 // broadcast. Never throws.

@@ -7,9 +7,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cxxabi.h>
 #include <memory>
@@ -131,8 +133,11 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     // The text ends at the first NUL or at the end of what was read,
     // whichever comes first: a full buffer has no NUL of its own.
     std::string_view payload(received, strnlen(received, length));
-    trace(self, std::string("received from ") + address_string + ": " +
-                    printable(payload, Layout::KEEP_LINES));
+    // Built only when wanted: this runs for every datagram of a flood.
+    if (self.verbose) {
+        trace(true, std::string("received from ") + address_string + ": ",
+              printable(payload, Layout::KEEP_LINES));
+    }
 
     std::optional<Json::Value> parsed = parse_json(payload);
     if (!parsed) {
@@ -163,7 +168,7 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
         return DatagramAction::NONE;
 
     if (self.discovered_addresses.count(std::string_view(address_string))) {
-        trace(self, std::string("already reported: ") + address_string);
+        trace(self.verbose, "already reported: ", address_string);
         return DatagramAction::NONE;
     }
     // Recorded before the checks below: a sender that fails them once is
@@ -173,6 +178,104 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     return DatagramAction::NONE;
 }
 
+namespace {
+
+// Datagrams taken off the socket ahead of their handling. The answers of a
+// site's cameras arrive in one burst, faster than they can be parsed, and
+// without privilege the socket holds only about 500 of them
+// (net.core.rmem_max). So after each datagram it handles, the listener takes
+// whatever has arrived, as fast as the kernel copies it, and keeps up to
+// CAPACITY here. The pages are given back once a burst has been handled.
+class Backlog {
+public:
+    explicit Backlog(int fd) : fd_(fd)
+    {
+        void *mapped = mmap(nullptr, MAPPED_BYTES, PROT_READ | PROT_WRITE,
+                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped != MAP_FAILED) {
+            slots_ = static_cast<Slot *>(mapped);
+            capacity_ = CAPACITY;
+        }
+    }
+    Backlog(const Backlog &) = delete;
+    Backlog &operator=(const Backlog &) = delete;
+    ~Backlog()
+    {
+        if (slots_ != &single_)
+            munmap(slots_, MAPPED_BYTES);
+    }
+
+    // Takes what has arrived; with nothing held, first waits for a datagram.
+    void fill(bool verbose)
+    {
+        if (head_ == tail_) {
+            release();
+            trace(verbose, "receiving datagram...");
+            receive(0);
+        }
+        while (tail_ < capacity_ && receive(MSG_DONTWAIT) > 0) {
+        }
+    }
+
+    bool empty() const { return head_ == tail_; }
+
+    // Hands the oldest datagram to handle(data, length, sender), then drops
+    // it. An empty one carries nothing to handle.
+    template <typename Handle> void take(Handle handle)
+    {
+        Slot &slot = slots_[head_++];
+        if (slot.length > 0)
+            handle(slot.data, slot.length, slot.sender);
+    }
+
+private:
+    struct Slot {
+        sockaddr_in sender;
+        size_t length;
+        char data[RECEIVE_BUFFER_SIZE];
+    };
+    static constexpr size_t CAPACITY = 1024;
+    static constexpr size_t MAPPED_BYTES = CAPACITY * sizeof(Slot);
+    static constexpr size_t BATCH = 64;
+
+    // Receives into the free slots, BATCH at most; returns how many.
+    int receive(int flags)
+    {
+        mmsghdr messages[BATCH] = {};
+        iovec buffers[BATCH];
+        unsigned count = static_cast<unsigned>(std::min(BATCH, capacity_ - tail_));
+        for (unsigned i = 0; i < count; ++i) {
+            Slot &slot = slots_[tail_ + i];
+            buffers[i] = {slot.data, sizeof slot.data};
+            messages[i].msg_hdr.msg_iov = &buffers[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &slot.sender;
+            messages[i].msg_hdr.msg_namelen = sizeof slot.sender;
+        }
+        int received = recvmmsg(fd_, messages, count, flags | MSG_WAITFORONE, nullptr);
+        for (int i = 0; i < received; ++i)
+            slots_[tail_++].length = messages[i].msg_len;
+        return received;
+    }
+
+    // Starts again from the first slot, and gives back the pages of a burst.
+    void release()
+    {
+        if (tail_ > BATCH && slots_ != &single_)
+            madvise(slots_, MAPPED_BYTES, MADV_DONTNEED);
+        head_ = tail_ = 0;
+    }
+
+    int fd_;
+    Slot single_{}; // if no pages could be mapped: one datagram at a time
+    Slot *slots_ = &single_;
+    size_t capacity_ = 1;
+    size_t head_ = 0;
+    size_t tail_ = 0;
+};
+
+} // namespace
+
 void listen_for(ObxDiscovery *self)
 {
     prctl(PR_SET_NAME, "Discovery Listener");
@@ -180,22 +283,21 @@ void listen_for(ObxDiscovery *self)
     if (self->sockfd < 0)
         return;
 
+    Backlog backlog(self->sockfd);
     while (!self->should_quit) {
         try {
-            char buffer[RECEIVE_BUFFER_SIZE] = {};
-            sockaddr_in sender{};
-            socklen_t sender_length = sizeof sender;
-            trace(*self, "receiving datagram...");
-            ssize_t received = recvfrom(self->sockfd, buffer, sizeof buffer, 0,
-                                        reinterpret_cast<sockaddr *>(&sender), &sender_length);
-            if (received < 1)
+            if (backlog.empty()) {
+                backlog.fill(self->verbose);
                 continue;
-
-            char address_string[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
-            if (handle_datagram(*self, buffer, static_cast<size_t>(received), address_string) ==
-                DatagramAction::ANSWER_PROBE)
-                note_probe(*self);
+            }
+            backlog.take([self](const char *data, size_t length, const sockaddr_in &sender) {
+                char address_string[INET_ADDRSTRLEN] = {};
+                inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
+                if (handle_datagram(*self, data, length, address_string) ==
+                    DatagramAction::ANSWER_PROBE)
+                    note_probe(*self);
+            });
+            backlog.fill(self->verbose);
         } catch (const abi::__forced_unwind &) {
             throw; // the thread is being cancelled or exited: let it end
         } catch (const std::exception &e) {

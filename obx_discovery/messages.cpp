@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "messages.h"
 
-#include "instance.h"
-
 #include <json/writer.h>
 
 #include <cstdio>
@@ -27,10 +25,10 @@ void report_error(std::string_view text, std::string_view detail)
     write_line(stderr, text, detail);
 }
 
-void trace(const ObxDiscovery &self, std::string_view text)
+void trace(bool verbose, std::string_view text, std::string_view detail)
 {
-    if (self.verbose)
-        write_line(stdout, text);
+    if (verbose)
+        write_line(stdout, text, detail);
 }
 
 std::string printable(std::string_view text, Layout layout)

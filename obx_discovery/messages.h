@@ -9,14 +9,12 @@
 #include <string>
 #include <string_view>
 
-struct ObxDiscovery;
-
 // Writes text, detail and a line feed to standard error. Allocates nothing,
 // so that it can report a failed allocation.
 void report_error(std::string_view text, std::string_view detail = {});
 
-// Writes text and a line feed to standard output if self is verbose.
-void trace(const ObxDiscovery &self, std::string_view text);
+// Writes text, detail and a line feed to standard output if verbose.
+void trace(bool verbose, std::string_view text, std::string_view detail = {});
 
 enum class Layout { ESCAPE_ALL, KEEP_LINES };
 
