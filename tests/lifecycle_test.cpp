@@ -2,6 +2,7 @@
 // Starting and stopping instances: sockets, threads and their failures.
 #include "support/capture.h"
 #include "support/peer.h"
+#include "support/process.h"
 #include "support/reports.h"
 #include "support/testnet.h"
 
@@ -146,21 +147,20 @@ std::string run_without_descriptors(const std::function<void()> &body)
     return text;
 }
 
-double cpu_seconds()
+double cpu_seconds_used()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return cpu_seconds(usage);
 }
 
 TEST(Lifecycle, FailedSocketIsReportedAndListenerDoesNotSpin)
 {
     std::string errors = run_without_descriptors([] {
         ObxDiscovery *instance = obx_discovery_new(probe_details(), nullptr, nullptr);
-        double before = cpu_seconds();
+        double before = cpu_seconds_used();
         usleep(300000);
-        double busy = cpu_seconds() - before;
+        double busy = cpu_seconds_used() - before;
         obx_discovery_free(instance);
         if (busy > 0.1) {
             fprintf(stderr, "busy %.3f s\n", busy);

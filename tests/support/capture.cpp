@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 OutputCapture::OutputCapture(int fd)
     : fd_(fd), saved_(dup(fd)), file_(memfd_create("capture", MFD_CLOEXEC))
@@ -33,15 +32,4 @@ std::string OutputCapture::text() const
     for (off_t at = 0; (size = pread(file_, chunk, sizeof chunk, at)) > 0; at += size)
         all.append(chunk, static_cast<size_t>(size));
     return all;
-}
-
-bool OutputCapture::wait_for(std::string_view needle, std::chrono::milliseconds timeout) const
-{
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (text().find(needle) == std::string::npos) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
 }

@@ -3,9 +3,7 @@
 #ifndef TESTS_SUPPORT_CAPTURE_H
 #define TESTS_SUPPORT_CAPTURE_H
 
-#include <chrono>
 #include <string>
-#include <string_view>
 
 class OutputCapture {
 public:
@@ -16,8 +14,6 @@ public:
     ~OutputCapture();
 
     std::string text() const;
-    // Waits until the text holds needle; false after the timeout.
-    bool wait_for(std::string_view needle, std::chrono::milliseconds timeout) const;
 
 private:
     int fd_;

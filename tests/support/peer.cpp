@@ -9,12 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 namespace {
 
-constexpr unsigned short DISCOVERY_PORT = 13702;
+using testnet::DISCOVERY_PORT;
 
 int checked(int result, const char *what)
 {
@@ -84,6 +85,46 @@ void Peer::send_to(const std::string &address, std::string_view payload) const
                                     reinterpret_cast<sockaddr *>(&destination),
                                     sizeof destination)),
             "sendto");
+}
+
+void Peer::broadcast_all(const std::vector<Announcement> &announcements) const
+{
+    constexpr size_t BATCH = 1024; // the most one sendmmsg takes
+    constexpr size_t CONTROL = CMSG_SPACE(sizeof(in_pktinfo));
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(DISCOVERY_PORT);
+    destination.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    std::vector<mmsghdr> messages(BATCH);
+    std::vector<iovec> texts(BATCH);
+    std::vector<char> controls(BATCH * CONTROL);
+
+    for (size_t first = 0; first < announcements.size();) {
+        size_t count = std::min(BATCH, announcements.size() - first);
+        for (size_t i = 0; i < count; ++i) {
+            const Announcement &a = announcements[first + i];
+            texts[i] = {const_cast<char *>(a.payload.data()), a.payload.size()};
+            msghdr &m = messages[i].msg_hdr;
+            m = msghdr{};
+            m.msg_name = &destination;
+            m.msg_namelen = sizeof destination;
+            m.msg_iov = &texts[i];
+            m.msg_iovlen = 1;
+            m.msg_control = &controls[i * CONTROL];
+            m.msg_controllen = CONTROL;
+            cmsghdr *header = CMSG_FIRSTHDR(&m);
+            header->cmsg_level = IPPROTO_IP;
+            header->cmsg_type = IP_PKTINFO;
+            header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+            in_pktinfo info{};
+            info.ipi_spec_dst = a.source;
+            memcpy(CMSG_DATA(header), &info, sizeof info);
+        }
+        int sent = sendmmsg(fd_, messages.data(), static_cast<unsigned>(count), 0);
+        if (sent < 0 && errno != ENOBUFS && errno != EAGAIN)
+            checked(sent, "sendmmsg");
+        first += static_cast<size_t>(std::max(sent, 0)); // a full queue is waited out
+    }
 }
 
 std::optional<Datagram> Peer::receive(std::chrono::milliseconds timeout) const

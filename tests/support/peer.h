@@ -4,12 +4,21 @@
 #ifndef TESTS_SUPPORT_PEER_H
 #define TESTS_SUPPORT_PEER_H
 
+#include <netinet/in.h>
+
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using namespace std::chrono_literals;
+
+// A datagram to broadcast from one of the host's addresses.
+struct Announcement {
+    in_addr source;
+    std::string payload;
+};
 
 struct Datagram {
     std::string source;
@@ -30,6 +39,11 @@ public:
     ~Peer();
 
     void broadcast(std::string_view payload) const;
+    // Broadcasts each announcement from its own source address, in as few
+    // system calls as the kernel takes (sendmmsg): many cameras answering in
+    // one burst, as fast as a real segment delivers them. Needs a peer
+    // sending from 0.0.0.0.
+    void broadcast_all(const std::vector<Announcement> &announcements) const;
     // Sends to one address only, so that no other host hears it.
     void send_to(const std::string &address, std::string_view payload) const;
     std::optional<Datagram> receive(std::chrono::milliseconds timeout) const;

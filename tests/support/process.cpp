@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 extern char **environ;
@@ -25,15 +28,19 @@ std::vector<char *> c_strings(std::vector<std::string> &texts)
 
 } // namespace
 
-Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env)
+Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                 bool input)
 {
-    int out_pipe[2], err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) < 0 || pipe2(err_pipe, O_CLOEXEC) < 0)
+    int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
+    if (pipe2(out_pipe, O_CLOEXEC) < 0 || pipe2(err_pipe, O_CLOEXEC) < 0 ||
+        (input && pipe2(in_pipe, O_CLOEXEC) < 0))
         throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
+    if (input)
+        posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env;
@@ -45,8 +52,11 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<std::st
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (input)
+        close(in_pipe[0]);
     out_fd_ = out_pipe[0];
     err_fd_ = err_pipe[0];
+    in_fd_ = in_pipe[1];
     if (failed)
         throw std::runtime_error("cannot start " + args[0]);
 }
@@ -59,6 +69,8 @@ Process::~Process()
     }
     close(out_fd_);
     close(err_fd_);
+    if (in_fd_ >= 0)
+        close(in_fd_);
 }
 
 bool Process::pump(std::chrono::milliseconds timeout)
@@ -97,6 +109,28 @@ bool Process::wait_for_output(std::string_view needle, std::chrono::milliseconds
     return true;
 }
 
+std::optional<std::string> Process::next_line(std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    size_t end;
+    while ((end = out_.find('\n', lines_taken_)) == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !pump(left))
+            return std::nullopt;
+    }
+    std::string line = out_.substr(lines_taken_, end - lines_taken_);
+    lines_taken_ = end + 1;
+    return line;
+}
+
+void Process::send_line(std::string_view line)
+{
+    std::string text = std::string(line) + "\n";
+    if (write(in_fd_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        throw std::runtime_error("cannot write to the process");
+}
+
 int Process::wait_for_exit(std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -114,9 +148,40 @@ int Process::wait_for_exit(std::chrono::milliseconds timeout)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-void Process::stop()
+rusage Process::interrupt()
 {
-    if (pid_ > 0)
-        kill(pid_, SIGTERM);
-    wait_for_exit(std::chrono::seconds(5));
+    rusage usage{};
+    kill(pid_, SIGINT);
+    wait4(pid_, nullptr, 0, &usage);
+    pid_ = -1;
+    return usage;
+}
+
+double Process::cpu_seconds() const
+{
+    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // utime and stime are the 12th and 13th fields after the command's ")".
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int i = 0; i < 11; ++i)
+        fields >> field;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+long Process::resident_kib() const
+{
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+double cpu_seconds(const rusage &usage)
+{
+    auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }

@@ -3,9 +3,11 @@
 #ifndef TESTS_SUPPORT_PROCESS_H
 #define TESTS_SUPPORT_PROCESS_H
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,21 +15,32 @@
 class Process {
 public:
     // Starts argv[0] with argv, and the environment plus extra_env
-    // ("NAME=value" entries).
+    // ("NAME=value" entries). With input, its standard input is a pipe that
+    // send_line() writes to; otherwise it is this process's.
     explicit Process(const std::vector<std::string> &argv,
-                     const std::vector<std::string> &extra_env = {});
+                     const std::vector<std::string> &extra_env = {}, bool input = false);
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
     ~Process();
 
     // Waits until standard output holds needle; false after the timeout.
     bool wait_for_output(std::string_view needle, std::chrono::milliseconds timeout);
+    // The next line of standard output not yet taken, without its line feed;
+    // nothing once the timeout has passed or the output has ended.
+    std::optional<std::string> next_line(std::chrono::milliseconds timeout);
+    void send_line(std::string_view line);
     // Waits for the process to end by itself and returns its exit status,
     // or -1 if it is still running after the timeout.
     int wait_for_exit(std::chrono::milliseconds timeout);
-    // Ends the process with SIGTERM and collects its output.
-    void stop();
+    // Ends the process with SIGINT, as a user at a terminal does, and
+    // returns what it used.
+    rusage interrupt();
+    // CPU time used so far by the running process, in clock ticks' steps.
+    double cpu_seconds() const;
+    // Its resident memory now, in KiB.
+    long resident_kib() const;
 
+    pid_t pid() const { return pid_; }
     const std::string &out() const { return out_; }
     const std::string &err() const { return err_; }
 
@@ -38,8 +51,13 @@ private:
     pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
+    int in_fd_ = -1;
+    size_t lines_taken_ = 0; // bytes of out_ that next_line() has returned
     std::string out_;
     std::string err_;
 };
+
+// User plus system time in usage, in seconds.
+double cpu_seconds(const rusage &usage);
 
 #endif

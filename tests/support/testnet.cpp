@@ -88,6 +88,11 @@ std::string host_address(int host)
     return env_words("OBX_TESTNET_ADDRS").at(host - 1);
 }
 
+std::string host_pid(int host)
+{
+    return env_words("OBX_TESTNET_HOSTS").at(host - 1);
+}
+
 int host_count()
 {
     return static_cast<int>(env_words("OBX_TESTNET_HOSTS").size());
@@ -108,8 +113,7 @@ std::string pool_address(int index)
 
 void run_on_host(int host, const std::function<void()> &work)
 {
-    std::string pid = env_words("OBX_TESTNET_HOSTS").at(host - 1);
-    std::string path = "/proc/" + pid + "/ns/net";
+    std::string path = "/proc/" + host_pid(host) + "/ns/net";
     std::string error;
     std::thread([&] {
         int ns = open(path.c_str(), O_RDONLY | O_CLOEXEC);

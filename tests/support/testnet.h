@@ -8,12 +8,19 @@
 
 namespace testnet {
 
+// The port every discovery program uses; written here once for the tests,
+// the simulator and the benchmark, apart from the library's own.
+constexpr unsigned short DISCOVERY_PORT = 13702;
+
 // Ends the process unless it runs on the isolated test network: only lo and
 // the runner's obx* links, with only the runner's test addresses.
 void require_isolated_network();
 
 // Address of host n (1-based); the test process runs on host 1.
 std::string host_address(int host);
+
+// The id of a process in host n's network namespace, as nsenter -t takes it.
+std::string host_pid(int host);
 
 // How many hosts the network has.
 int host_count();

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+// What the listener must make of each kind of datagram: the table that the
+// tests run straight through the per-datagram handling, and in part through
+// real sockets.
+#ifndef TESTS_LISTENER_CASES_H
+#define TESTS_LISTENER_CASES_H
+
+#include "support/reports.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+using namespace std::string_literals;
+
+enum class Outcome { REPORTED, DROPPED };
+
+struct ListenerCase {
+    const char *name;
+    std::string payload;
+    std::string errors; // standard error, exactly
+    Outcome outcome;
+    // The report, when there is one; "@" stands for the sender's address.
+    ObxPeerType type = OBX_PEER_TYPE_UNKNOWN;
+    std::optional<std::string> device_name = std::nullopt;
+    std::optional<std::string> rtsp = std::nullopt;
+    std::optional<std::string> http = std::nullopt;
+};
+
+inline const std::string padded_head = R"({"version": 1, "type": "Probe", "name": ")";
+inline const std::string padded_tail = R"("})";
+
+// The name that makes a presence datagram exactly size bytes long.
+inline std::string padding(size_t size)
+{
+    return std::string(size - padded_head.size() - padded_tail.size(), 'n');
+}
+
+inline std::string padded_presence(size_t size)
+{
+    return padded_head + padding(size) + padded_tail;
+}
+
+inline const ListenerCase listener_cases[] = {
+    // Well-formed peers.
+    {"CameraUrlsCompleted",
+     R"({"version": 1, "type": "VideoTransmitter", "name": "Cam", "rtsp": "rtsp:///live", "http": "http://:80/"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_VIDEO_TRANSMITTER, "Cam", "rtsp://@/live",
+     "http://@:80/"},
+    {"UrlWithHostUnchanged",
+     R"({"version": 1, "type": "VideoTransmitter", "rtsp": "rtsp://192.168.1.20:554/live", "http": "http://cam.local/"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_VIDEO_TRANSMITTER, std::nullopt,
+     "rtsp://192.168.1.20:554/live", "http://cam.local/"},
+    {"UrlCompletionPerScheme",
+     R"({"version": 1, "type": "VideoTransmitter", "rtsp": "http:///a rtsp:///b rtsp://:1/", "http": "rtsp:///c"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_VIDEO_TRANSMITTER, std::nullopt, "http:///a rtsp://@/b rtsp://@:1/",
+     "rtsp:///c"},
+    {"SecureSchemesCompleted",
+     R"({"version": 1, "type": "VideoTransmitter", "rtsp": "rtsps:///live", "http": "https://:443/"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_VIDEO_TRANSMITTER, std::nullopt, "rtsps://@/live",
+     "https://@:443/"},
+    {"SecureSchemeOnlyInItsMember",
+     R"({"version": 1, "type": "VideoTransmitter", "rtsp": "https:///a", "http": "rtsps:///b"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_VIDEO_TRANSMITTER, std::nullopt, "https:///a",
+     "rtsps:///b"},
+    {"UrlsReadWhateverTheKind", R"({"version": 1, "type": "Probe", "rtsp": "rtsp:///x"})", "",
+     Outcome::REPORTED, OBX_PEER_TYPE_PROBE, std::nullopt, "rtsp://@/x"},
+    {"EmptyNameIsPresent", R"({"version": 1, "type": "Probe", "name": ""})", "",
+     Outcome::REPORTED, OBX_PEER_TYPE_PROBE, ""},
+    {"VersionOneAsWholeFloat", R"({"version": 1.0, "type": "Probe"})", "", Outcome::REPORTED,
+     OBX_PEER_TYPE_PROBE},
+    {"CommentsAndTrailingTextIgnored",
+     "{\"version\": 1, /* note */ \"type\": \"Probe\"} // end\ngarbage", "", Outcome::REPORTED,
+     OBX_PEER_TYPE_PROBE},
+    {"RepeatedMemberLastCounts", R"({"version": 1, "type": "Probe", "name": "a", "name": "b"})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE, "b"},
+    // A problem with the kind costs only the kind.
+    {"NoType", R"({"version": 1})", "no peer type: {\"version\": 1}\n", Outcome::REPORTED},
+    {"TypeNotString", R"({"version": 1, "type": 5})", "peer type is not string: 5\n",
+     Outcome::REPORTED},
+    {"UnknownType", R"({"version": 1, "type": "Toaster"})", "unknown peer type: Toaster\n",
+     Outcome::REPORTED},
+    {"TypeMatchesLetterCase", R"({"version": 1, "type": "probe"})",
+     "unknown peer type: probe\n", Outcome::REPORTED},
+    // Every other problem drops the datagram.
+    {"VersionAsString", R"({"version": "1", "type": "Probe"})",
+     "protocol version is not integer: \"1\"\n", Outcome::DROPPED},
+    {"VersionMissing", R"({"type": "Probe"})", "protocol version is not integer: null\n",
+     Outcome::DROPPED},
+    {"VersionFraction", R"({"version": 1.5})", "protocol version is not integer: 1.5\n",
+     Outcome::DROPPED},
+    {"VersionTwo", R"({"version": 2, "type": "Probe"})", "unsupported protocol version: 2\n",
+     Outcome::DROPPED},
+    {"NullLiteral", "null", "protocol version is not integer: null\n", Outcome::DROPPED},
+    {"NameNotString", R"({"version": 1, "type": "Probe", "name": 42})",
+     "device name is not string: 42\n", Outcome::DROPPED},
+    {"RtspNotString", R"({"version": 1, "type": "Probe", "rtsp": true})",
+     "RTSP URL is not string: true\n", Outcome::DROPPED},
+    {"HttpNotString", R"({"version": 1, "type": "Probe", "http": {"a": 1}})",
+     "Web UI URL is not string: {\n\t\"a\" : 1\n}\n", Outcome::DROPPED},
+    {"TrailingComma", R"({"version": 1, "type": "Probe",})",
+     "json parsing error: {\"version\": 1, \"type\": \"Probe\",}\n", Outcome::DROPPED},
+    {"NotJson", "hello", "json parsing error: hello\n", Outcome::DROPPED},
+    {"EmptyDatagram", "", "", Outcome::DROPPED},
+    {"ProbeIsNeverReported", R"({"version": 1, "probe": {}, "type": "VideoTransmitter", "name": "x"})",
+     "", Outcome::DROPPED},
+    // Hostile input: dropped, and the listener carries on.
+    {"NestingBeyondParserStack", std::string(1020, '['),
+     "json parsing error: " + std::string(1020, '[') + "\n", Outcome::DROPPED},
+    {"TopLevelArray", "[1]", "datagram is not an object: [\n\t1\n]\n", Outcome::DROPPED},
+    {"TopLevelNumber", "7", "datagram is not an object: 7\n", Outcome::DROPPED},
+    {"TopLevelString", "\"x\"", "datagram is not an object: \"x\"\n", Outcome::DROPPED},
+    {"TopLevelBoolean", "true", "datagram is not an object: true\n", Outcome::DROPPED},
+    {"LongerThanBuffer", padded_presence(1500),
+     "json parsing error: " + padded_presence(1500).substr(0, 1024) + "\n", Outcome::DROPPED},
+    {"FillsBufferExactly", padded_presence(1024), "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE,
+     padding(1024)},
+    {"TextEndsAtFirstNul", "{\"version\": 1, \"type\": \"Probe\"\0}"s,
+     "json parsing error: {\"version\": 1, \"type\": \"Probe\"\n", Outcome::DROPPED},
+    // Text from the network never reaches the terminal raw.
+    {"ControlBytesInTypeString", R"({"version": 1, "type": "\u001b[2J\n"})",
+     "unknown peer type: \\x1b[2J\\x0a\n", Outcome::REPORTED},
+    {"ControlBytesInUnparsableText", "\x1b[31mred\r\n\tx\x7f",
+     "json parsing error: \\x1b[31mred\\x0d\n\tx\\x7f\n", Outcome::DROPPED},
+    {"ControlBytesInEchoedPayload", "{\"version\": 1} /* \x07 */",
+     "no peer type: {\"version\": 1} /* \\x07 */\n", Outcome::REPORTED},
+};
+
+// Names the case in test output instead of dumping its bytes.
+inline void PrintTo(const ListenerCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+inline std::optional<std::string> expected_text(std::optional<std::string> out,
+                                                const std::string &sender)
+{
+    if (!out)
+        return std::nullopt;
+    for (size_t at = out->find('@'); at != std::string::npos; at = out->find('@', at))
+        out->replace(at, 1, sender);
+    return out;
+}
+
+// Checks what handling c's datagram from sender left: the messages on
+// standard error, and the report or its absence.
+inline void expect_handled(const ListenerCase &c, const std::string &errors, Reports &reports,
+                           const std::string &sender)
+{
+    EXPECT_EQ(errors, c.errors);
+    if (c.outcome == Outcome::DROPPED) {
+        EXPECT_EQ(reports.count(sender), 0u);
+        return;
+    }
+    EXPECT_EQ(reports.count(sender), 1u);
+    auto report = reports.wait_for(sender, std::chrono::milliseconds(0));
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->type, c.type);
+    EXPECT_EQ(report->name, expected_text(c.device_name, sender));
+    EXPECT_EQ(report->rtsp, expected_text(c.rtsp, sender));
+    EXPECT_EQ(report->http, expected_text(c.http, sender));
+}
+
+// The cases whose names are in names, in table order.
+inline std::vector<ListenerCase> cases_named(const std::vector<std::string> &names)
+{
+    std::vector<ListenerCase> chosen;
+    for (const ListenerCase &c : listener_cases)
+        if (std::find(names.begin(), names.end(), c.name) != names.end())
+            chosen.push_back(c);
+    return chosen;
+}
+
+#endif
