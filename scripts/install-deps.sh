@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Installs the Debian packages the project needs, and any named as
-# arguments, if one is missing.
+# arguments, if one is missing; with --only, just those named.
 set -euo pipefail
 cd "$(dirname "$0")"
+needed=packages.txt
+if [ "${1:-}" = "--only" ]; then
+    needed=/dev/null
+    shift
+fi
 
 missing=()
 while read -r package; do
     [ -n "$package" ] || continue
-    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
-    [ "$status" = "install ok installed" ] || missing+=("$package")
-done < <(cat packages.txt; printf '%s\n' "$@")
+    # One line per architecture installed, once a foreign one is added.
+    status=$(dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null || true)
+    [ -n "$status" ] && ! grep -qvx "install ok installed" <<< "$status" || missing+=("$package")
+done < <(cat "$needed"; printf '%s\n' "$@")
 [ ${#missing[@]} -gt 0 ] || exit 0
 
 echo "Installing: ${missing[*]}"
