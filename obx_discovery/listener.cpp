@@ -258,10 +258,11 @@ private:
         return received;
     }
 
-    // Starts again from the first slot, and gives back the pages of a burst.
+    // Starts again from the first slot, and gives back the pages that more
+    // than one datagram at a time took: memory only while a burst lasts.
     void release()
     {
-        if (tail_ > BATCH && slots_ != &single_)
+        if (tail_ > 1 && slots_ != &single_)
             madvise(slots_, MAPPED_BYTES, MADV_DONTNEED);
         head_ = tail_ = 0;
     }
