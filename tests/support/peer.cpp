@@ -4,6 +4,7 @@
 #include "testnet.h"
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -125,6 +126,21 @@ void Peer::broadcast_all(const std::vector<Announcement> &announcements) const
             checked(sent, "sendmmsg");
         first += static_cast<size_t>(std::max(sent, 0)); // a full queue is waited out
     }
+}
+
+void Peer::ignore_sources(in_addr first, in_addr last) const
+{
+    sock_filter program[] = {
+        // The IPv4 source address, in host order.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, static_cast<uint32_t>(SKF_NET_OFF) + 12),
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, ntohl(first.s_addr), 0, 2),
+        BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, ntohl(last.s_addr), 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),       // in the range: dropped
+        BPF_STMT(BPF_RET | BPF_K, 0xffffffff), // kept whole
+    };
+    sock_fprog filter{static_cast<unsigned short>(std::size(program)), program};
+    checked(setsockopt(fd_, SOL_SOCKET, SO_ATTACH_FILTER, &filter, sizeof filter),
+            "SO_ATTACH_FILTER");
 }
 
 std::optional<Datagram> Peer::receive(std::chrono::milliseconds timeout) const

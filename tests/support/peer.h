@@ -47,6 +47,9 @@ public:
     // Sends to one address only, so that no other host hears it.
     void send_to(const std::string &address, std::string_view payload) const;
     std::optional<Datagram> receive(std::chrono::milliseconds timeout) const;
+    // From now on the kernel drops datagrams from first to last (inclusive)
+    // before they reach this peer, so that they never wake it.
+    void ignore_sources(in_addr first, in_addr last) const;
 
 private:
     explicit Peer(int fd);

@@ -18,8 +18,8 @@
 //   probes MS         probes from the first peer for MS milliseconds:
 //                     "sent K in MICROSECONDS"
 //   storm K           K probes from the first peer, and 100 ms later the last
-//                     peer's presence; then counts for 500 ms the answers
-//                     from other hosts: "stormed K announced
+//                     peer's presence; then counts for 500 ms the presences
+//                     it hears (it never hears its own peers): "stormed K announced
 //                     MONOTONIC-MICROSECONDS answers A over SPAN-MICROSECONDS"
 //   flood FIRST N     presences of N cameras from address FIRST onwards, over
 //                     and over until the end: "flooding"
@@ -60,19 +60,10 @@ struct Simulator {
         std::cout << line << std::endl;
     }
 
-    bool is_peer(const std::string &address)
-    {
-        in_addr a{};
-        inet_pton(AF_INET, address.c_str(), &a);
-        return std::any_of(peers.begin(), peers.end(),
-                           [&](const Announcement &p) { return p.source.s_addr == a.s_addr; });
-    }
-
     void note_storm_answer(const Datagram &datagram)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (storming && !is_peer(datagram.source) &&
-            datagram.payload.find("\"probe\"") == std::string::npos)
+        if (storming && datagram.payload.find("\"probe\"") == std::string::npos)
             storm_answers.push_back(datagram.arrival);
     }
 
@@ -83,7 +74,7 @@ struct Simulator {
             if (!datagram)
                 continue;
             note_storm_answer(*datagram);
-            if (datagram->payload.find("\"probe\"") == std::string::npos)
+            if (answering == 0 || datagram->payload.find("\"probe\"") == std::string::npos)
                 continue;
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             std::vector<Announcement> answers;
@@ -92,8 +83,6 @@ struct Simulator {
                 answers.assign(peers.begin(),
                                peers.begin() + std::min<size_t>(answering, peers.size()));
             }
-            if (answers.empty())
-                continue;
             auto start = Clock::now();
             sender.broadcast_all(answers);
             say("answered " + std::to_string(answers.size()) + " in " + micros_since(start));
@@ -243,6 +232,16 @@ int main(int argc, char **argv)
     }
     simulator.answering = simulator.peers.size();
     Peer listener = Peer::listening_on_host(testnet::host_count());
+    // Its own bursts would wake it a thousand times, taking a processor
+    // from the program under test just when it needs one.
+    auto by_address = [](const Announcement &a, const Announcement &b) {
+        return ntohl(a.source.s_addr) < ntohl(b.source.s_addr);
+    };
+    if (!simulator.peers.empty()) {
+        auto [low, high] = std::minmax_element(simulator.peers.begin(), simulator.peers.end(),
+                                               by_address);
+        listener.ignore_sources(low->source, high->source);
+    }
     std::thread([&] { simulator.answer_probes(listener); }).detach();
     simulator.say("ready");
 
