@@ -10,12 +10,20 @@ if [ "${1:-}" = "--only" ]; then
     shift
 fi
 
+# Whether a package is installed: NAME for this machine's architecture (or
+# one for all), NAME:ARCH for a foreign one.
+native=$(dpkg --print-architecture)
+installed() {
+    local arch="${1#*:}"
+    [ "$arch" != "$1" ] || arch="$native|all"
+    dpkg-query -W -f='${Architecture} ${Status}\n' "${1%%:*}" 2>/dev/null |
+        grep -qxE "($arch) install ok installed"
+}
+
 missing=()
 while read -r package; do
     [ -n "$package" ] || continue
-    # One line per architecture installed, once a foreign one is added.
-    status=$(dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null || true)
-    [ -n "$status" ] && ! grep -qvx "install ok installed" <<< "$status" || missing+=("$package")
+    installed "$package" || missing+=("$package")
 done < <(cat "$needed"; printf '%s\n' "$@")
 [ ${#missing[@]} -gt 0 ] || exit 0
 
