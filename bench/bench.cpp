@@ -17,6 +17,7 @@
 
 #include "support/peer.h"
 #include "support/process.h"
+#include "support/reports.h"
 #include "support/testnet.h"
 
 #include <obx_discovery/discovery.h>
@@ -207,13 +208,6 @@ Json::Value plain_loop_intake(Simulator &simulator, long datagrams)
     reader.join();
     close(fd);
     return r;
-}
-
-ObxPeerDetails probe_details()
-{
-    ObxPeerDetails details{};
-    details.type = OBX_PEER_TYPE_PROBE;
-    return details;
 }
 
 struct Bench {
@@ -414,7 +408,7 @@ Json::Value two_segments(const std::string &build)
     return r;
 }
 
-// A field of /proc/PID/status, such as "Threads" or "VmRSS", as a number.
+// A field of /proc/PID/status, such as "Threads", as a number.
 long status_field(const std::string &status_path, const std::string &name)
 {
     std::ifstream status(status_path);
@@ -452,7 +446,7 @@ Json::Value footprint(const std::string &build)
     std::string status = "/proc/" + std::to_string(camera.pid()) + "/status";
     Json::Value r;
     r["threads"] = static_cast<Json::Int64>(status_field(status, "Threads"));
-    r["resident_kib"] = static_cast<Json::Int64>(status_field(status, "VmRSS"));
+    r["resident_kib"] = static_cast<Json::Int64>(camera.resident_kib());
     auto measure = [&](const char *name, const std::function<void()> &during) {
         double cpu = camera.cpu_seconds();
         long woken = wake_ups(camera.pid());
@@ -469,7 +463,7 @@ Json::Value footprint(const std::string &build)
             std::this_thread::sleep_until(next += 10ms);
         }
     });
-    r["resident_kib_after"] = static_cast<Json::Int64>(status_field(status, "VmRSS"));
+    r["resident_kib_after"] = static_cast<Json::Int64>(camera.resident_kib());
     return r;
 }
 

@@ -287,10 +287,9 @@ void listen_for(ObxDiscovery *self)
     Backlog backlog(self->sockfd);
     while (!self->should_quit) {
         try {
-            if (backlog.empty()) {
-                backlog.fill(self->verbose);
-                continue;
-            }
+            backlog.fill(self->verbose);
+            if (backlog.empty())
+                continue; // woken without a datagram: shut down, or interrupted
             backlog.take([self](const char *data, size_t length, const sockaddr_in &sender) {
                 char address_string[INET_ADDRSTRLEN] = {};
                 inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
@@ -298,7 +297,6 @@ void listen_for(ObxDiscovery *self)
                     DatagramAction::ANSWER_PROBE)
                     note_probe(*self);
             });
-            backlog.fill(self->verbose);
         } catch (const abi::__forced_unwind &) {
             throw; // the thread is being cancelled or exited: let it end
         } catch (const std::exception &e) {
