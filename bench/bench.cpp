@@ -8,6 +8,9 @@
 //   obx-bench segments BUILD-DIR JSON  a camera on each of two segments
 //   obx-bench footprint BUILD-DIR JSON the example camera's threads, memory,
 //                                      CPU time and wake-ups, idle and probed
+//   obx-bench window BUILD-DIR JSON    the desktop tool's list, with 1000 and
+//                                      100,000 cameras, on the X display of
+//                                      the environment
 //   obx-bench table JSON... OUTPUT     the passes' figures (each named by its
 //                                      file) beside their targets: printed,
 //                                      and written to OUTPUT.json and as
@@ -24,6 +27,7 @@
 
 #include <json/json.h>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -467,6 +471,113 @@ Json::Value footprint(const std::string &build)
     return r;
 }
 
+long last_number(const std::string &line)
+{
+    return std::stol(line.substr(line.rfind(' ') + 1));
+}
+
+// The desktop tool on the X display of the environment, timed from inside
+// its main loop by the window probe.
+class Window {
+public:
+    struct Rows {
+        long at_us;      // when the list held them, monotonic
+        long longest_us; // main-loop iteration, from the first row until then
+    };
+
+    explicit Window(const std::string &build)
+        : tool_({build + "/tools/gtk/ombrix-discovery-gtk"},
+                {"LD_PRELOAD=" + build + "/bench/obx-window-probe.so"}, true)
+    {
+    }
+    Rows rows(long count, std::chrono::milliseconds timeout)
+    {
+        std::istringstream words(ask("rows " + std::to_string(count), timeout));
+        std::string word;
+        Rows rows{};
+        words >> word >> word >> word >> rows.at_us >> word >> rows.longest_us;
+        return rows;
+    }
+    // How long the click held the main thread, beyond the library's own
+    // wait in obx_discovery_free and obx_discovery_new, in milliseconds.
+    double refresh()
+    {
+        std::istringstream words(ask("refresh", 5s));
+        std::string word;
+        long held = 0, library = 0;
+        words >> word >> word >> held >> word >> library;
+        return static_cast<double>(held - library) / 1000.0;
+    }
+    // The longest main-loop iteration since the last refresh, in milliseconds.
+    double longest_since_refresh()
+    {
+        return static_cast<double>(last_number(ask("longest", 5s))) / 1000.0;
+    }
+    long resident_kib() const { return tool_.resident_kib(); }
+
+private:
+    std::string ask(const std::string &command, std::chrono::milliseconds timeout)
+    {
+        tool_.send_line(command);
+        auto line = tool_.next_line(timeout);
+        if (!line)
+            throw std::runtime_error("the window did not answer \"" + command + "\": " + tool_.err());
+        return *line;
+    }
+    Process tool_;
+};
+
+std::string address_after(const std::string &address, uint32_t steps)
+{
+    in_addr a{};
+    inet_pton(AF_INET, address.c_str(), &a);
+    a.s_addr = htonl(ntohl(a.s_addr) + steps);
+    char text[INET_ADDRSTRLEN];
+    return inet_ntop(AF_INET, &a, text, sizeof text);
+}
+
+// The window at a large site: a burst of 1000 answers to its probe; then
+// 100,000 peers arriving at 20,000 a second, and a refresh with them listed.
+Json::Value window(Bench &bench, const std::string &build)
+{
+    Json::Value r;
+    bench.simulator.command("answer 1000");
+    std::vector<double> listed, longest;
+    for (int run = 0; run < RUNS; ++run) {
+        Window window(build);
+        Window::Rows rows = window.rows(1000, 10s);
+        long answered_at = last_number(bench.simulator.reply());
+        listed.push_back(static_cast<double>(rows.at_us - answered_at) / 1000.0);
+        longest.push_back(static_cast<double>(rows.longest_us) / 1000.0);
+    }
+    r["burst"]["listed_after_last_answer_ms_worst"] = worst(listed);
+    r["burst"]["longest_iteration_ms_worst"] = worst(longest);
+
+    bench.simulator.command("answer 0");
+    const std::string first = address_after(testnet::pool_address(0), 1000);
+    std::vector<double> held, after_refresh;
+    listed.clear();
+    longest.clear();
+    Window window(build);
+    std::this_thread::sleep_for(500ms); // up, its probe unanswered
+    for (int run = 0; run < RUNS; ++run) {
+        long sent_at = last_number(bench.simulator.command("paced " + first + " 100000 20000"));
+        Window::Rows rows = window.rows(100000, 30s);
+        listed.push_back(static_cast<double>(rows.at_us - sent_at) / 1000.0);
+        longest.push_back(static_cast<double>(rows.longest_us) / 1000.0);
+        if (run == 0)
+            r["site"]["resident_mib"] = static_cast<double>(window.resident_kib()) / 1024.0;
+        held.push_back(window.refresh());
+        std::this_thread::sleep_for(1s); // the old rows go
+        after_refresh.push_back(window.longest_since_refresh());
+    }
+    r["site"]["listed_after_last_ms_worst"] = worst(listed);
+    r["site"]["longest_iteration_ms_worst"] = worst(longest);
+    r["site"]["refresh_beyond_library_ms_worst"] = worst(held);
+    r["site"]["longest_iteration_after_refresh_ms_worst"] = worst(after_refresh);
+    return r;
+}
+
 // Bursts of answers as a desktop user meets them: whoever runs this pass,
 // with the kernel's receive-buffer ceiling as it is.
 Json::Value bursts(Bench &bench)
@@ -491,6 +602,8 @@ Json::Value run_pass(const std::string &pass, const std::string &build)
     Bench bench(build, 1000);
     if (pass == "bursts")
         return bursts(bench);
+    if (pass == "window")
+        return window(bench, build);
     for (int cameras : {1, 50, 250, 1000})
         bench.discovery(cameras);
     bench.flood();
@@ -532,7 +645,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "benchmark failed: %s\n", e.what());
         return 1;
     }
-    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint BUILD-DIR JSON\n"
+    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint|window BUILD-DIR JSON\n"
                     "       obx-bench table JSON... OUTPUT   (run bench/run)\n");
     return 2;
 }

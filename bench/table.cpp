@@ -135,6 +135,29 @@ void load_rows(Table &table, const Json::Value &main)
               "0 (10 ms clock ticks)", idle < 10);
 }
 
+void window_rows(Table &table, const Json::Value &window)
+{
+    const Json::Value &burst = window["burst"];
+    const Json::Value &site = window["site"];
+    auto within = [&](const char *figure, const Json::Value &ms, double target) {
+        table.row(figure, format("%.1f ms", ms.asDouble()), format("<= %.0f ms", target),
+                  ms.asDouble() <= target);
+    };
+    within("window, 1000 cameras answering: all listed after the last answer (worst)",
+           burst["listed_after_last_answer_ms_worst"], 50);
+    within("... longest main-loop iteration while they arrive (worst)",
+           burst["longest_iteration_ms_worst"], 16);
+    within("window, 100,000 peers at 20,000/s: all listed after the last (worst)",
+           site["listed_after_last_ms_worst"], 1000);
+    within("... longest main-loop iteration while they arrive (worst)",
+           site["longest_iteration_ms_worst"], 16);
+    table.row("... window's resident memory then", format("%.0f MiB", site["resident_mib"].asDouble()));
+    within("... refresh: main thread held beyond the library's wait (worst)",
+           site["refresh_beyond_library_ms_worst"], 50);
+    within("... longest main-loop iteration in the second after (worst)",
+           site["longest_iteration_after_refresh_ms_worst"], 16);
+}
+
 void footprint_rows(Table &table, const Json::Value &sizes, const Json::Value &camera)
 {
     std::string names, values;
@@ -166,6 +189,7 @@ void print_table(const Json::Value &passes, const std::string &output)
     discovery_rows(table, passes);
     segment_rows(table, passes["segments"]);
     load_rows(table, passes["main"]);
+    window_rows(table, passes["window"]);
     Table firmware(output + "-footprint.md");
     footprint_rows(firmware, passes["sizes"], passes["footprint"]);
 }

@@ -42,7 +42,7 @@ public:
     // Broadcasts each announcement from its own source address, in as few
     // system calls as the kernel takes (sendmmsg): many cameras answering in
     // one burst, as fast as a real segment delivers them. Needs a peer
-    // sending from 0.0.0.0.
+    // sending from 0.0.0.0, which may send from any address.
     void broadcast_all(const std::vector<Announcement> &announcements) const;
     // Sends to one address only, so that no other host hears it.
     void send_to(const std::string &address, std::string_view payload) const;

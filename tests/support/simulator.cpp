@@ -23,7 +23,11 @@
 //                     MONOTONIC-MICROSECONDS answers A over SPAN-MICROSECONDS"
 //   flood FIRST N     presences of N cameras from address FIRST onwards, over
 //                     and over until the end: "flooding"
-// After each burst of answers: "answered N in MICROSECONDS".
+//   paced FIRST N R   presences of N cameras from address FIRST onwards,
+//                     once each, R a second in bursts a millisecond apart:
+//                     "sent N last MONOTONIC-MICROSECONDS"
+// After each burst of answers: "answered N in MICROSECONDS at
+// MONOTONIC-MICROSECONDS", when the last left.
 #include "support/peer.h"
 #include "support/testnet.h"
 
@@ -51,6 +55,8 @@ struct Simulator {
     std::mutex mutex; // guards peers against remove, and the storm's record
     std::mutex output;
     Peer sender = Peer::sending_from("0.0.0.0");
+    const Peer *listener = nullptr;
+    in_addr lowest_own{INADDR_NONE}, highest_own{INADDR_ANY};
     bool storming = false;
     std::vector<Clock::time_point> storm_answers;
 
@@ -67,10 +73,24 @@ struct Simulator {
             storm_answers.push_back(datagram.arrival);
     }
 
-    void answer_probes(const Peer &listener)
+    // Its own bursts would wake it for each datagram, taking a processor
+    // from the program under test just when it needs one.
+    void ignore_own(const std::vector<Announcement> &sent)
+    {
+        for (const Announcement &a : sent) {
+            if (ntohl(a.source.s_addr) < ntohl(lowest_own.s_addr))
+                lowest_own = a.source;
+            if (ntohl(a.source.s_addr) > ntohl(highest_own.s_addr))
+                highest_own = a.source;
+        }
+        if (!sent.empty())
+            listener->ignore_sources(lowest_own, highest_own);
+    }
+
+    void answer_probes()
     {
         for (;;) {
-            auto datagram = listener.receive(std::chrono::hours(1));
+            auto datagram = listener->receive(std::chrono::hours(1));
             if (!datagram)
                 continue;
             note_storm_answer(*datagram);
@@ -85,7 +105,9 @@ struct Simulator {
             }
             auto start = Clock::now();
             sender.broadcast_all(answers);
-            say("answered " + std::to_string(answers.size()) + " in " + micros_since(start));
+            auto end = Clock::now();
+            say("answered " + std::to_string(answers.size()) + " in " + micros(end - start) +
+                " at " + micros(end.time_since_epoch()));
         }
     }
 
@@ -142,6 +164,7 @@ struct Simulator {
     void flood(const std::string &first, long count)
     {
         std::vector<Announcement> cameras = numbered_cameras(first, count);
+        ignore_own(cameras);
         std::thread([this, cameras] {
             for (;;) {
                 sender.broadcast_all(cameras);
@@ -149,6 +172,21 @@ struct Simulator {
             }
         }).detach();
         say("flooding");
+    }
+
+    void paced(const std::string &first, long count, long per_second)
+    {
+        std::vector<Announcement> cameras = numbered_cameras(first, count);
+        ignore_own(cameras);
+        size_t burst = static_cast<size_t>(std::max(per_second / 1000, 1L));
+        auto next = Clock::now(), last = next;
+        for (size_t sent = 0; sent < cameras.size(); sent += burst) {
+            std::this_thread::sleep_until(next += std::chrono::milliseconds(1));
+            auto begin = cameras.begin() + static_cast<long>(sent);
+            sender.broadcast_all({begin, begin + static_cast<long>(std::min(burst, cameras.size() - sent))});
+            last = Clock::now();
+        }
+        say("sent " + std::to_string(count) + " last " + micros(last.time_since_epoch()));
     }
 
     void remove(const std::string &address)
@@ -196,10 +234,13 @@ struct Simulator {
             probes(value);
         } else if (verb == "storm") {
             storm(value);
-        } else if (verb == "flood") {
-            long count = 0;
-            words >> count;
-            flood(argument, count);
+        } else if (verb == "flood" || verb == "paced") {
+            long count = 0, per_second = 0;
+            words >> count >> per_second;
+            if (verb == "flood")
+                flood(argument, count);
+            else
+                paced(argument, count, per_second);
         } else {
             say("unknown command: " + line);
         }
@@ -232,17 +273,9 @@ int main(int argc, char **argv)
     }
     simulator.answering = simulator.peers.size();
     Peer listener = Peer::listening_on_host(testnet::host_count());
-    // Its own bursts would wake it a thousand times, taking a processor
-    // from the program under test just when it needs one.
-    auto by_address = [](const Announcement &a, const Announcement &b) {
-        return ntohl(a.source.s_addr) < ntohl(b.source.s_addr);
-    };
-    if (!simulator.peers.empty()) {
-        auto [low, high] = std::minmax_element(simulator.peers.begin(), simulator.peers.end(),
-                                               by_address);
-        listener.ignore_sources(low->source, high->source);
-    }
-    std::thread([&] { simulator.answer_probes(listener); }).detach();
+    simulator.listener = &listener;
+    simulator.ignore_own(simulator.peers);
+    std::thread([&] { simulator.answer_probes(); }).detach();
     simulator.say("ready");
 
     for (std::string line; std::getline(std::cin, line);)
