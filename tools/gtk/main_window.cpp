@@ -6,12 +6,20 @@
 
 namespace {
 
-// Where the rows of one discovery instance go. The listener thread only
-// holds references to it; store is read and cleared on the main thread
-// alone, and is NULL once the rows would no longer be wanted: the view is
-// gone, or a refresh replaced the instance.
+// How long one dispatch may spend adding rows, so that a frame (16 ms) keeps
+// room for input and drawing while a large site answers.
+constexpr gint64 ROWS_BUDGET_US = 8000;
+
+// Where the rows of one discovery instance go. The listener thread queues
+// them in arrived and schedules one dispatch for all that wait; the main
+// thread adds them to store, which it alone touches. store is NULL once the
+// rows would no longer be wanted: the view is gone, or a refresh replaced
+// the instance.
 struct RowSink {
     GtkListStore *store;
+    GMutex lock;
+    GQueue arrived;     // of PeerRow, guarded by lock
+    gboolean scheduled; // guarded by lock: a dispatch will take arrived
 };
 
 struct MainWindowPrivate {
@@ -24,40 +32,69 @@ struct MainWindowPrivate {
 
 // One discovered peer on its way from the listener thread to the main loop.
 struct PeerRow {
-    RowSink *sink;
     gchar *texts[NUM_COLS];
 };
-
-RowSink *row_sink_new(GtkListStore *store)
-{
-    RowSink *sink = g_atomic_rc_box_new0(RowSink);
-    sink->store = store;
-    return sink;
-}
-
-void row_sink_close(RowSink *sink)
-{
-    sink->store = nullptr;
-    g_atomic_rc_box_release(sink);
-}
 
 void peer_row_free(gpointer data)
 {
     auto *row = static_cast<PeerRow *>(data);
     row_texts_clear(row->texts);
-    g_atomic_rc_box_release(row->sink);
     g_free(row);
 }
 
-gboolean append_row(gpointer data)
+RowSink *row_sink_new(GtkListStore *store)
 {
-    auto *row = static_cast<PeerRow *>(data);
-    if (row->sink->store) {
-        gtk_list_store_insert_with_values(row->sink->store, nullptr, -1,
-                                          COL_NAME, row->texts[COL_NAME],
-                                          COL_ADDRESS, row->texts[COL_ADDRESS],
-                                          COL_HTTP, row->texts[COL_HTTP],
-                                          COL_RTSP, row->texts[COL_RTSP], -1);
+    RowSink *sink = g_atomic_rc_box_new0(RowSink);
+    sink->store = store;
+    g_mutex_init(&sink->lock);
+    return sink;
+}
+
+void row_sink_clear(gpointer data)
+{
+    auto *sink = static_cast<RowSink *>(data);
+    g_queue_clear_full(&sink->arrived, peer_row_free);
+    g_mutex_clear(&sink->lock);
+}
+
+void row_sink_release(gpointer sink)
+{
+    g_atomic_rc_box_release_full(sink, row_sink_clear);
+}
+
+void row_sink_close(RowSink *sink)
+{
+    sink->store = nullptr;
+    row_sink_release(sink);
+}
+
+// The next row that arrived, or NULL when none waits; then the next row
+// schedules a dispatch again.
+PeerRow *row_sink_take(RowSink *sink)
+{
+    g_mutex_lock(&sink->lock);
+    auto *row = static_cast<PeerRow *>(g_queue_pop_head(&sink->arrived));
+    if (!row)
+        sink->scheduled = FALSE;
+    g_mutex_unlock(&sink->lock);
+    return row;
+}
+
+gboolean append_rows(gpointer data)
+{
+    auto *sink = static_cast<RowSink *>(data);
+    gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
+    while (PeerRow *row = row_sink_take(sink)) {
+        if (sink->store) {
+            gtk_list_store_insert_with_values(sink->store, nullptr, -1,
+                                              COL_NAME, row->texts[COL_NAME],
+                                              COL_ADDRESS, row->texts[COL_ADDRESS],
+                                              COL_HTTP, row->texts[COL_HTTP],
+                                              COL_RTSP, row->texts[COL_RTSP], -1);
+        }
+        peer_row_free(row);
+        if (g_get_monotonic_time() >= deadline)
+            return G_SOURCE_CONTINUE;
     }
     return G_SOURCE_REMOVE;
 }
@@ -71,10 +108,18 @@ void on_discovery(const char *address_string, ObxPeerDetails details, void *user
     if (details.type == OBX_PEER_TYPE_PROBE)
         return;
 
-    PeerRow *row = g_new0(PeerRow, 1);
-    row->sink = static_cast<RowSink *>(g_atomic_rc_box_acquire(priv->sink));
+    PeerRow *row = g_new(PeerRow, 1);
     row_texts_init(row->texts, address_string, details);
-    g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, append_row, row, peer_row_free);
+    RowSink *sink = priv->sink;
+    g_mutex_lock(&sink->lock);
+    g_queue_push_tail(&sink->arrived, row);
+    gboolean schedule = !sink->scheduled;
+    sink->scheduled = TRUE;
+    g_mutex_unlock(&sink->lock);
+    if (schedule) {
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, append_rows, g_atomic_rc_box_acquire(sink),
+                        row_sink_release);
+    }
 }
 
 void start_discovery(MainWindowPrivate *priv)
@@ -136,9 +181,36 @@ void on_tree_view_destroy(GtkWidget *, gpointer user_data)
     priv->store = nullptr;
 }
 
+// Empties a store that the view no longer shows a slice at a time, so that
+// the rows of a large site go without holding the window; then releases it.
+gboolean release_rows(gpointer data)
+{
+    GtkListStore *store = GTK_LIST_STORE(data);
+    gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
+    GtkTreeIter iter;
+    gboolean more = gtk_tree_model_get_iter_first(GTK_TREE_MODEL(store), &iter);
+    while (more && g_get_monotonic_time() < deadline)
+        more = gtk_list_store_remove(store, &iter);
+    return more ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+// Gives the view a new, empty store. Clearing the old one in place would
+// hold the window while the view follows each removal.
+void replace_store(MainWindowPrivate *priv)
+{
+    GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
+    if (GtkTreeModel *old = gtk_tree_view_get_model(view))
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, release_rows, g_object_ref(old), g_object_unref);
+    priv->store = gtk_list_store_new(NUM_COLS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
+                                     G_TYPE_STRING);
+    gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
+    g_object_unref(priv->store);
+}
+
 void on_refresh_clicked(GtkWidget *, MainWindowPrivate *priv)
 {
-    gtk_list_store_clear(priv->store);
+    priv->sink->store = nullptr; // about to go with the old store
+    replace_store(priv);
     stop_discovery(priv);
     start_discovery(priv);
 }
@@ -148,6 +220,31 @@ void priv_free(gpointer data)
     auto *priv = static_cast<MainWindowPrivate *>(data);
     stop_discovery(priv);
     g_free(priv);
+}
+
+// A column as wide as a typical text of its kind, which the user may widen;
+// the last one takes the rest of the window. Longer texts end in an ellipsis.
+GtkTreeViewColumn *create_column(GtkWidget *view, int column)
+{
+    static const char *const titles[NUM_COLS] = {"Name", "IP Addess", "Web UI", "Videofeed"};
+    static const char *const typical[NUM_COLS] = {"Loading dock, north gate", "255.255.255.255",
+                                                  "http://255.255.255.255/",
+                                                  "rtsp://255.255.255.255/live"};
+    GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
+    g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
+    GtkTreeViewColumn *result =
+        gtk_tree_view_column_new_with_attributes(titles[column], renderer, "text", column, nullptr);
+
+    PangoLayout *layout = gtk_widget_create_pango_layout(view, typical[column]);
+    int width;
+    pango_layout_get_pixel_size(layout, &width, nullptr);
+    g_object_unref(layout);
+    constexpr int PADDING = 16; // the cell's and the column's, with room to spare
+    gtk_tree_view_column_set_sizing(result, GTK_TREE_VIEW_COLUMN_FIXED);
+    gtk_tree_view_column_set_fixed_width(result, width + PADDING);
+    gtk_tree_view_column_set_resizable(result, TRUE);
+    gtk_tree_view_column_set_expand(result, column == NUM_COLS - 1);
+    return result;
 }
 
 GtkWidget *create_view_and_model(MainWindowPrivate *priv)
@@ -163,17 +260,11 @@ GtkWidget *create_view_and_model(MainWindowPrivate *priv)
     g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), priv);
     g_signal_connect(view, "destroy", G_CALLBACK(on_tree_view_destroy), priv);
 
-    static const char *const titles[NUM_COLS] = {"Name", "IP Addess", "Web UI", "Videofeed"};
-    for (int column = 0; column < NUM_COLS; ++column) {
-        gtk_tree_view_insert_column_with_attributes(view, column, titles[column],
-                                                    gtk_cell_renderer_text_new(), "text",
-                                                    column, nullptr);
-    }
-
-    priv->store = gtk_list_store_new(NUM_COLS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                     G_TYPE_STRING);
-    gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
-    g_object_unref(priv->store);
+    for (int column = 0; column < NUM_COLS; ++column)
+        gtk_tree_view_insert_column(view, create_column(priv->tree_view, column), column);
+    // Every row is one line high, so the view need not measure each new one.
+    gtk_tree_view_set_fixed_height_mode(view, TRUE);
+    replace_store(priv);
 
     gtk_container_add(GTK_CONTAINER(scrolled), priv->tree_view);
     return scrolled;
