@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "main_window.h"
+#include "row_actions.h"
 #include "row_texts.h"
 
 #include <obx_discovery/discovery.h>
@@ -137,28 +138,6 @@ void stop_discovery(MainWindowPrivate *priv)
     priv->sink = nullptr;
 }
 
-// A peer chooses the URL it announces: opening any scheme with the desktop's
-// default handler would let it start whatever program claims that scheme.
-gboolean is_web_address(const gchar *url)
-{
-    gchar *scheme = g_uri_parse_scheme(url);
-    gboolean web = scheme && (g_ascii_strcasecmp(scheme, "http") == 0 ||
-                              g_ascii_strcasecmp(scheme, "https") == 0);
-    g_free(scheme);
-    return web;
-}
-
-void open_web_interface(const gchar *url)
-{
-    if (!is_web_address(url)) {
-        gchar *shown = g_strescape(url, nullptr);
-        g_printerr("not opening \"%s\": not an http or https address\n", shown);
-        g_free(shown);
-        return;
-    }
-    gtk_show_uri_on_window(nullptr, url, GDK_CURRENT_TIME, nullptr);
-}
-
 void on_row_activated(GtkTreeView *tree_view, GtkTreePath *path, GtkTreeViewColumn *,
                       gpointer)
 {
@@ -259,6 +238,7 @@ GtkWidget *create_view_and_model(MainWindowPrivate *priv)
     gtk_tree_view_set_activate_on_single_click(view, TRUE);
     g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), priv);
     g_signal_connect(view, "destroy", G_CALLBACK(on_tree_view_destroy), priv);
+    row_actions_attach_menu(view);
 
     for (int column = 0; column < NUM_COLS; ++column)
         gtk_tree_view_insert_column(view, create_column(priv->tree_view, column), column);
@@ -279,6 +259,8 @@ GtkWidget *create_toolbar(MainWindowPrivate *priv)
     gtk_widget_set_halign(toolbar, GTK_ALIGN_START);
     gtk_widget_set_margin_bottom(toolbar, 1);
     gtk_widget_set_tooltip_text(GTK_WIDGET(refresh), "Refresh");
+    // An icon alone gives a screen reader nothing to say.
+    atk_object_set_name(gtk_widget_get_accessible(gtk_bin_get_child(GTK_BIN(refresh))), "Refresh");
     g_signal_connect(refresh, "clicked", G_CALLBACK(on_refresh_clicked), priv);
     return toolbar;
 }

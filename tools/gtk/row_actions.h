@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: MIT
+// What a user can do with a row of the list: open the camera's web
+// interface, or copy one of its addresses from the row's context menu.
+// Main thread only, as all of GTK.
+#ifndef OMBRIX_DISCOVERY_GTK_ROW_ACTIONS_H
+#define OMBRIX_DISCOVERY_GTK_ROW_ACTIONS_H
+
+#include <gtk/gtk.h>
+
+// Opens url with the desktop's default handler if it is an http or https
+// address; any other is refused with a message on standard error.
+void open_web_interface(const gchar *url);
+
+// Gives view, whose model has the columns of RowColumn, a context menu on
+// its rows: on a right click, the Menu key or Shift+F10. It lives as long
+// as the view.
+void row_actions_attach_menu(GtkTreeView *view);
+
+#endif
