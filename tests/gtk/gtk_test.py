@@ -55,6 +55,15 @@ EXPECTED_ROWS = {
     ("Odd", ODD_SCHEME, "FILE:///etc/passwd", ""),
     ("Bad\ufffdname", INVALID_UTF8, "", ""),
 }
+MENU = ["Open Web Interface", "Copy Web Interface Address", "Copy Video Stream Address",
+        "Copy IP Address"]
+# The entries of a row's context menu that can be used: those with a text to
+# act on, and an open for http and https only.
+USABLE = {
+    CAMERA: set(MENU),
+    UNNAMED: {"Copy IP Address"},
+    ODD_SCHEME: {"Copy Web Interface Address", "Copy IP Address"},
+}
 
 
 def require_isolated_network():
@@ -186,14 +195,18 @@ class DesktopTool(unittest.TestCase):
 
     # Reading the window through the accessibility bus.
 
-    def tables(self):
+    def accessible_app(self):
         Atspi.init()  # once the program has brought the accessibility bus up
         desktop = Atspi.get_desktop(0)
         for i in range(desktop.get_child_count()):
             app = desktop.get_child_at_index(i)
             if app is not None and app.get_process_id() == self.app.pid:
-                return list(self.find(app, Atspi.Role.TABLE))
-        return []
+                return app
+        return None
+
+    def tables(self):
+        app = self.accessible_app()
+        return list(self.find(app, Atspi.Role.TABLE)) if app else []
 
     def find(self, node, role):
         if node.get_role() == role:
@@ -216,18 +229,51 @@ class DesktopTool(unittest.TestCase):
         except AssertionError:
             self.assertEqual(self.rows(table), expected)
 
-    def click(self, accessible):
+    def click(self, accessible, button=1):
         extents = accessible.get_extents(Atspi.CoordType.SCREEN)
         x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"],
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", str(button)],
                        env=self.env, check=True)
         time.sleep(0.5)  # two clicks within 0.4 s would make a double click
 
-    def click_row(self, table, address):
+    def row_index(self, table, address):
         for r in range(table.get_n_rows()):
             if table.get_accessible_at(r, 1).get_name() == address:
-                return self.click(table.get_accessible_at(r, 1))
+                return r
         self.fail("no row for " + address)
+
+    def click_row(self, table, address, button=1):
+        self.click(table.get_accessible_at(self.row_index(table, address), 1), button)
+
+    def keys(self, *names):
+        subprocess.run(["xdotool", "key", "--delay", "100"] + list(names), env=self.env,
+                       check=True)
+        time.sleep(0.3)
+
+    def open_menu_items(self):
+        """The items of the context menu on screen, by name."""
+        def showing():
+            items = [i for i in self.find(self.accessible_app(), Atspi.Role.MENU_ITEM)
+                     if i.get_state_set().contains(Atspi.StateType.SHOWING)]
+            return {i.get_name(): i for i in items} if len(items) == len(MENU) else None
+        items = wait_until(showing, what="the context menu")
+        self.assertEqual(sorted(items), sorted(MENU))
+        return items
+
+    def usable(self, items):
+        return {name for name, item in items.items()
+                if item.get_state_set().contains(Atspi.StateType.SENSITIVE)}
+
+    def clipboard(self):
+        result = subprocess.run(["xclip", "-o", "-selection", "clipboard"], env=self.env,
+                                capture_output=True, text=True)
+        return result.stdout if result.returncode == 0 else None
+
+    def wait_for_clipboard(self, expected):
+        try:
+            wait_until(lambda: self.clipboard() == expected, what="the clipboard")
+        except AssertionError:
+            self.assertEqual(self.clipboard(), expected)
 
     def opened_urls(self):
         if not os.path.exists(self.opened):
@@ -267,13 +313,54 @@ class DesktopTool(unittest.TestCase):
         self.assertIn('\nnot opening "FILE:///etc/passwd": not an http or https address\n',
                       self.app_errors())
 
-    def test_refresh_empties_and_refills(self):
+    def test_context_menu_on_right_click(self):
         table = self.table()
         self.wait_for_rows(table, EXPECTED_ROWS)
+        for address, usable in USABLE.items():
+            with self.subTest(row=address):
+                self.click_row(table, address, button=3)
+                shown = self.usable(self.open_menu_items())
+                self.keys("Escape")
+                self.assertEqual(shown, usable)
+        row = next(row for row in EXPECTED_ROWS if row[1] == CAMERA)
+        for entry, expected in [("Copy Web Interface Address", row[2]),
+                                ("Copy Video Stream Address", row[3]),
+                                ("Copy IP Address", row[1])]:
+            with self.subTest(entry=entry):
+                self.click_row(table, CAMERA, button=3)
+                self.click(self.open_menu_items()[entry])
+                self.wait_for_clipboard(expected)
+        self.click_row(table, CAMERA, button=3)
+        self.click(self.open_menu_items()["Open Web Interface"])
+        wait_until(self.opened_urls, what="the URL handler")
+        self.assertEqual(self.opened_urls(), [row[2]])
+
+    def test_keyboard_alone(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(self.visible_windows()[0])],
+                       env=self.env, check=True)
+        self.keys(*["Home"] + ["Down"] * self.row_index(table, BLANK_HOST_CAMERA))
+        # The menu opens on its first entry: the third copies the video stream.
+        self.keys("shift+F10")
+        self.open_menu_items()
+        self.keys("Down", "Down", "Return")
+        self.wait_for_clipboard("rtsp://%s/live" % BLANK_HOST_CAMERA)
+        self.keys("Menu")
+        self.open_menu_items()
+        self.keys("Down", "Down", "Down", "Return")
+        self.wait_for_clipboard(BLANK_HOST_CAMERA)
+        self.keys("Return")
+        wait_until(self.opened_urls, what="the URL handler")
+        self.assertEqual(self.opened_urls(), ["http://%s:8080/" % BLANK_HOST_CAMERA])
+
+        # Refresh empties the list and refills it from the answers to its probe.
         self.command("remove " + UNNAMED)
-        buttons = list(self.find(Atspi.get_desktop(0), Atspi.Role.PUSH_BUTTON))
-        refresh = [b for b in buttons if b.get_application().get_process_id() == self.app.pid]
-        self.click(refresh[0])
+        self.keys("Tab")
+        focused = [b for b in self.find(self.accessible_app(), Atspi.Role.PUSH_BUTTON)
+                   if b.get_state_set().contains(Atspi.StateType.FOCUSED)]
+        self.assertEqual([b.get_name() for b in focused], ["Refresh"])
+        self.keys("space")
         self.wait_for_rows(table, {row for row in EXPECTED_ROWS if row[1] != UNNAMED})
 
     def test_second_start_opens_second_window_in_first_process(self):
