@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "main_window.h"
+#include "peer_list.h"
 #include "row_actions.h"
 #include "row_texts.h"
 
@@ -17,7 +18,7 @@ constexpr gint64 ROWS_BUDGET_US = 8000;
 // rows would no longer be wanted: the view is gone, or a refresh replaced
 // the instance.
 struct RowSink {
-    GtkListStore *store;
+    DiscoveryPeerList *store;
     GMutex lock;
     GQueue arrived;     // of PeerRow, guarded by lock
     gboolean scheduled; // guarded by lock: a dispatch will take arrived
@@ -25,7 +26,7 @@ struct RowSink {
 
 struct MainWindowPrivate {
     GtkWidget *tree_view;
-    GtkListStore *store;
+    DiscoveryPeerList *store;
     ObxPeerDetails details;
     ObxDiscovery *discovery;
     RowSink *sink;
@@ -43,7 +44,7 @@ void peer_row_free(gpointer data)
     g_free(row);
 }
 
-RowSink *row_sink_new(GtkListStore *store)
+RowSink *row_sink_new(DiscoveryPeerList *store)
 {
     RowSink *sink = g_atomic_rc_box_new0(RowSink);
     sink->store = store;
@@ -86,13 +87,8 @@ gboolean append_rows(gpointer data)
     auto *sink = static_cast<RowSink *>(data);
     gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
     while (PeerRow *row = row_sink_take(sink)) {
-        if (sink->store) {
-            gtk_list_store_insert_with_values(sink->store, nullptr, -1,
-                                              COL_NAME, row->texts[COL_NAME],
-                                              COL_ADDRESS, row->texts[COL_ADDRESS],
-                                              COL_HTTP, row->texts[COL_HTTP],
-                                              COL_RTSP, row->texts[COL_RTSP], -1);
-        }
+        if (sink->store)
+            discovery_peer_list_append(sink->store, row->texts);
         peer_row_free(row);
         if (g_get_monotonic_time() >= deadline)
             return G_SOURCE_CONTINUE;
@@ -160,28 +156,21 @@ void on_tree_view_destroy(GtkWidget *, gpointer user_data)
     priv->store = nullptr;
 }
 
-// Empties a store that the view no longer shows a slice at a time, so that
-// the rows of a large site go without holding the window; then releases it.
-gboolean release_rows(gpointer data)
+gboolean release_later(gpointer)
 {
-    GtkListStore *store = GTK_LIST_STORE(data);
-    gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
-    GtkTreeIter iter;
-    gboolean more = gtk_tree_model_get_iter_first(GTK_TREE_MODEL(store), &iter);
-    while (more && g_get_monotonic_time() < deadline)
-        more = gtk_list_store_remove(store, &iter);
-    return more ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    return G_SOURCE_REMOVE; // the source's destroy notification releases
 }
 
-// Gives the view a new, empty store. Clearing the old one in place would
-// hold the window while the view follows each removal.
+// Gives the view a new, empty store. The old one goes in an iteration of its
+// own, so that neither the view's teardown of a long list nor the freeing of
+// its rows holds a frame long. Clearing it in place would be slower still:
+// the view follows each removal.
 void replace_store(MainWindowPrivate *priv)
 {
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     if (GtkTreeModel *old = gtk_tree_view_get_model(view))
-        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, release_rows, g_object_ref(old), g_object_unref);
-    priv->store = gtk_list_store_new(NUM_COLS, G_TYPE_STRING, G_TYPE_STRING, G_TYPE_STRING,
-                                     G_TYPE_STRING);
+        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, release_later, g_object_ref(old), g_object_unref);
+    priv->store = discovery_peer_list_new();
     gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
     g_object_unref(priv->store);
 }
