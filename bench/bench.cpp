@@ -560,6 +560,7 @@ Json::Value window(Bench &bench, const std::string &build)
     longest.clear();
     Window window(build);
     std::this_thread::sleep_for(500ms); // up, its probe unanswered
+    r["site"]["resident_mib_empty"] = static_cast<double>(window.resident_kib()) / 1024.0;
     for (int run = 0; run < RUNS; ++run) {
         long sent_at = last_number(bench.simulator.command("paced " + first + " 100000 20000"));
         Window::Rows rows = window.rows(100000, 30s);

@@ -151,7 +151,9 @@ void window_rows(Table &table, const Json::Value &window)
            site["listed_after_last_ms_worst"], 1000);
     within("... longest main-loop iteration while they arrive (worst)",
            site["longest_iteration_ms_worst"], 16);
-    table.row("... window's resident memory then", format("%.0f MiB", site["resident_mib"].asDouble()));
+    table.row("... window's resident memory then, and empty",
+              format("%.0f MiB, %.0f MiB", site["resident_mib"].asDouble(),
+                     site["resident_mib_empty"].asDouble()));
     within("... refresh: main thread held beyond the library's wait (worst)",
            site["refresh_beyond_library_ms_worst"], 50);
     within("... longest main-loop iteration in the second after (worst)",
