@@ -195,9 +195,10 @@ void priv_free(gpointer data)
 GtkTreeViewColumn *create_column(GtkWidget *view, int column)
 {
     static const char *const titles[NUM_COLS] = {"Name", "IP Addess", "Web UI", "Videofeed"};
-    static const char *const typical[NUM_COLS] = {"Loading dock, north gate", "255.255.255.255",
+    // Together about as wide as the window's default width.
+    static const char *const typical[NUM_COLS] = {"Camera at the gate", "255.255.255.255",
                                                   "http://255.255.255.255/",
-                                                  "rtsp://255.255.255.255/live"};
+                                                  "rtsp://255.255.255.255/"};
     GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
     g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
     GtkTreeViewColumn *result =
