@@ -538,7 +538,7 @@ std::string address_after(const std::string &address, uint32_t steps)
 
 // The window at a large site: a burst of 1000 answers to its probe; then
 // 100,000 peers arriving at 20,000 a second, and a refresh with them listed.
-Json::Value window(Bench &bench, const std::string &build)
+Json::Value window_at_large_site(Bench &bench, const std::string &build)
 {
     Json::Value r;
     bench.simulator.command("answer 1000");
@@ -604,7 +604,7 @@ Json::Value run_pass(const std::string &pass, const std::string &build)
     if (pass == "bursts")
         return bursts(bench);
     if (pass == "window")
-        return window(bench, build);
+        return window_at_large_site(bench, build);
     for (int cameras : {1, 50, 250, 1000})
         bench.discovery(cameras);
     bench.flood();

@@ -45,17 +45,15 @@ void row_menu_free(gpointer data)
 
 void on_item_activate(GtkMenuItem *item, RowMenu *menu)
 {
-    for (int i = 0; i < N_MENU_ENTRIES; ++i) {
-        if (menu->items[i] != GTK_WIDGET(item))
-            continue;
-        const gchar *text = menu->texts[MENU_ENTRIES[i].column];
-        if (MENU_ENTRIES[i].opens) {
-            open_web_interface(text);
-        } else {
-            gtk_clipboard_set_text(
-                gtk_widget_get_clipboard(GTK_WIDGET(item), GDK_SELECTION_CLIPBOARD), text, -1);
-        }
-    }
+    int i = 0;
+    while (menu->items[i] != GTK_WIDGET(item))
+        ++i;
+    const gchar *text = menu->texts[MENU_ENTRIES[i].column];
+    if (MENU_ENTRIES[i].opens)
+        open_web_interface(text);
+    else
+        gtk_clipboard_set_text(gtk_widget_get_clipboard(GTK_WIDGET(item), GDK_SELECTION_CLIPBOARD),
+                               text, -1);
 }
 
 // Takes the texts of the row at path; an entry with nothing to act on is
