@@ -27,7 +27,6 @@
 
 #include <json/json.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -527,15 +526,6 @@ private:
     Process tool_;
 };
 
-std::string address_after(const std::string &address, uint32_t steps)
-{
-    in_addr a{};
-    inet_pton(AF_INET, address.c_str(), &a);
-    a.s_addr = htonl(ntohl(a.s_addr) + steps);
-    char text[INET_ADDRSTRLEN];
-    return inet_ntop(AF_INET, &a, text, sizeof text);
-}
-
 // The window at a large site: a burst of 1000 answers to its probe; then
 // 100,000 peers arriving at 20,000 a second, and a refresh with them listed.
 Json::Value window_at_large_site(Bench &bench, const std::string &build)
@@ -554,7 +544,7 @@ Json::Value window_at_large_site(Bench &bench, const std::string &build)
     r["burst"]["longest_iteration_ms_worst"] = worst(longest);
 
     bench.simulator.command("answer 0");
-    const std::string first = address_after(testnet::pool_address(0), 1000);
+    const std::string first = testnet::address_after(testnet::pool_address(0), 1000);
     std::vector<double> held, after_refresh;
     listed.clear();
     longest.clear();

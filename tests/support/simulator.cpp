@@ -234,13 +234,14 @@ struct Simulator {
             probes(value);
         } else if (verb == "storm") {
             storm(value);
-        } else if (verb == "flood" || verb == "paced") {
+        } else if (verb == "flood") {
+            long count = 0;
+            words >> count;
+            flood(argument, count);
+        } else if (verb == "paced") {
             long count = 0, per_second = 0;
             words >> count >> per_second;
-            if (verb == "flood")
-                flood(argument, count);
-            else
-                paced(argument, count, per_second);
+            paced(argument, count, per_second);
         } else {
             say("unknown command: " + line);
         }

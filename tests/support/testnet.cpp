@@ -103,12 +103,16 @@ std::string pool_address(int index)
     std::vector<std::string> pool = env_words("OBX_TESTNET_POOL");
     if (index >= std::stoi(pool.at(1)))
         throw std::out_of_range("test network address pool too small");
-    in_addr first{};
-    inet_pton(AF_INET, pool.at(0).c_str(), &first);
-    in_addr address{htonl(ntohl(first.s_addr) + static_cast<uint32_t>(index))};
+    return address_after(pool.at(0), static_cast<uint32_t>(index));
+}
+
+std::string address_after(const std::string &address, uint32_t steps)
+{
+    in_addr a{};
+    inet_pton(AF_INET, address.c_str(), &a);
+    a.s_addr = htonl(ntohl(a.s_addr) + steps);
     char text[INET_ADDRSTRLEN];
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
+    return inet_ntop(AF_INET, &a, text, sizeof text);
 }
 
 void run_on_host(int host, const std::function<void()> &work)

@@ -3,6 +3,7 @@
 #ifndef TESTS_SUPPORT_TESTNET_H
 #define TESTS_SUPPORT_TESTNET_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -27,6 +28,9 @@ int host_count();
 
 // The n-th secondary address (0-based) of the last host.
 std::string pool_address(int index);
+
+// The IPv4 address steps after address.
+std::string address_after(const std::string &address, uint32_t steps);
 
 // Runs work on a thread inside host n's network namespace. Sockets and
 // threads created there belong to that host for good.

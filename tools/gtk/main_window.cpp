@@ -177,7 +177,6 @@ void replace_store(MainWindowPrivate *priv)
 
 void on_refresh_clicked(GtkWidget *, MainWindowPrivate *priv)
 {
-    priv->sink->store = nullptr; // about to go with the old store
     replace_store(priv);
     stop_discovery(priv);
     start_discovery(priv);
