@@ -1,63 +1,73 @@
 // SPDX-License-Identifier: MIT
-// Fuzz target: the listener's handling of one received datagram, without
+// Fuzz target: the protocol's reading of one received datagram, without
 // sockets. Input: the sender's IPv4 address (4 bytes), then the datagram as
-// received. Out: messages, the answer decision and the report, whose texts
-// are read in full so that the sanitizers check them.
-#include "obx_discovery/instance.h"
+// received. Every message it yields must be safe to write as it is: one
+// line, valid UTF-8, no C0 control, DEL, C1 or bidirectional control, and
+// no longer than the limit. The report's texts are read in full so that the
+// sanitizers check them. GLib judges the UTF-8, independently of the code
+// under test.
+#include "obx_discovery/peer_text.h"
+#include "obx_discovery/protocol.h"
+
+#include <glib.h>
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-const char *expected_address = nullptr;
-
-void check_report(const char *address_string, ObxPeerDetails details, void *)
+bool is_unsafe(gunichar c)
 {
-    if (strcmp(address_string, expected_address) != 0)
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+void check_message(const std::string &message)
+{
+    if (message.size() + 1 > MESSAGE_LIMIT)
         __builtin_trap();
+    const char *end = message.data() + message.size();
+    if (!g_utf8_validate(message.data(), static_cast<gssize>(message.size()), nullptr))
+        __builtin_trap();
+    for (const char *at = message.data(); at < end; at = g_utf8_next_char(at))
+        if (is_unsafe(g_utf8_get_char(at)))
+            __builtin_trap(); // a line feed among them
+}
+
+void read_in_full(ObxPeerDetails details)
+{
     for (const char *text : {details.device_name, details.rtsp_url, details.http_url})
         if (text)
             (void)strlen(text);
-}
-
-ObxDiscovery &instance()
-{
-    static ObxDiscovery *self = [] {
-        auto *created = new ObxDiscovery;
-        created->callback = check_report;
-        created->verbose = true;
-        return created;
-    }();
-    return *self;
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size <= 4)
-        return 0; // the listener never hands over an empty datagram
+    if (size < 4)
+        return 0;
     in_addr sender;
     memcpy(&sender, data, 4);
     char address_string[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &sender, address_string, sizeof address_string);
-    expected_address = address_string;
 
     // An exact-size copy, so that any read past what was received is caught.
     size_t length = std::min(size - 4, RECEIVE_BUFFER_SIZE);
     std::vector<char> received(data + 4, data + 4 + length);
+    std::string_view payload = payload_text(received.data(), received.size());
 
-    // Each input is the first datagram heard from its sender: otherwise every
-    // input from an address already reported stops before the report, and
-    // the seeds, which share one address, would reach it only once.
-    ObxDiscovery &self = instance();
-    self.discovered_addresses.clear();
-    handle_datagram(self, received.data(), received.size(), address_string);
+    Messages messages;
+    Json::Value root;
+    if (decode_header(payload, root, messages) == DatagramKind::PRESENCE) {
+        if (auto peer = decode_peer(root, payload, address_string, messages))
+            read_in_full(peer->details());
+    }
+    for (const std::string &message : messages)
+        check_message(message);
     return 0;
 }

@@ -3,8 +3,6 @@
 #include "instance.h"
 #include "messages.h"
 
-#include <json/writer.h>
-
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -13,38 +11,9 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 
 namespace {
-
-const Json::StreamWriterBuilder &writer_builder()
-{
-    static const Json::StreamWriterBuilder builder = [] {
-        Json::StreamWriterBuilder b;
-        b["emitUTF8"] = true; // names in any language go out as UTF-8, not \u escapes
-        return b;
-    }();
-    return builder;
-}
-
-Json::Value datagram_object(const ObxDiscovery &self, DatagramType type)
-{
-    Json::Value root(Json::objectValue);
-    root["version"] = 1;
-    if (type == DatagramType::PROBE)
-        root["probe"] = Json::Value(Json::objectValue);
-    if (self.peer_type == OBX_PEER_TYPE_PROBE) {
-        root["type"] = "Probe";
-    } else if (self.peer_type == OBX_PEER_TYPE_VIDEO_TRANSMITTER) {
-        root["type"] = "VideoTransmitter";
-        if (!self.rtsp_url.empty())
-            root["rtsp"] = self.rtsp_url;
-        if (!self.http_url.empty())
-            root["http"] = self.http_url;
-    }
-    if (!self.device_name.empty())
-        root["name"] = self.device_name;
-    return root;
-}
 
 bool can_broadcast(const ifaddrs &entry)
 {
@@ -67,17 +36,18 @@ unsigned interface_index(const char *name)
 std::map<unsigned, in_addr> broadcast_interfaces()
 {
     std::map<unsigned, in_addr> interfaces;
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) < 0)
+    ifaddrs *listed = nullptr;
+    if (getifaddrs(&listed) < 0)
         return interfaces;
-    for (const ifaddrs *entry = list; entry; entry = entry->ifa_next) {
+    // Released however this ends: adding to the map may throw.
+    std::unique_ptr<ifaddrs, decltype(&freeifaddrs)> list(listed, freeifaddrs);
+    for (const ifaddrs *entry = listed; entry; entry = entry->ifa_next) {
         if (!can_broadcast(*entry))
             continue;
         unsigned index = interface_index(entry->ifa_name);
         if (index != 0)
             interfaces.emplace(index, reinterpret_cast<sockaddr_in *>(entry->ifa_addr)->sin_addr);
     }
-    freeifaddrs(list);
     return interfaces;
 }
 
@@ -113,10 +83,22 @@ void send_broadcast(int fd, const std::string &text, unsigned index, in_addr sou
     sendmsg(fd, &message, 0);
 }
 
-std::string datagram_text(const ObxDiscovery &self, DatagramType type)
-{
-    return Json::writeString(writer_builder(), datagram_object(self, type));
-}
+// A socket that is closed however the sending ends.
+class UdpSocket {
+public:
+    UdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP)) {}
+    UdpSocket(const UdpSocket &) = delete;
+    UdpSocket &operator=(const UdpSocket &) = delete;
+    ~UdpSocket()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 } // namespace
 
@@ -125,23 +107,23 @@ std::string datagram_text(const ObxDiscovery &self, DatagramType type)
 void send_datagram(ObxDiscovery *self, DatagramType type)
 {
     try {
-        std::string text = datagram_text(*self, type);
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
-        if (fd < 0) {
-            report_error("socket creation failed");
+        std::string text = encode_datagram(type, self->peer_type, self->device_name,
+                                           self->rtsp_url, self->http_url);
+        UdpSocket sender;
+        if (sender.fd() < 0) {
+            self->errors.write("socket creation failed");
             return;
         }
         int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        setsockopt(sender.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         std::map<unsigned, in_addr> interfaces = broadcast_interfaces();
         if (interfaces.empty())
-            send_broadcast(fd, text, 0, in_addr{});
+            send_broadcast(sender.fd(), text, 0, in_addr{});
         for (const auto &[index, address] : interfaces)
-            send_broadcast(fd, text, index, address);
-        close(fd);
+            send_broadcast(sender.fd(), text, index, address);
         trace(self->verbose, "sent: ", text);
     } catch (const std::exception &e) {
-        report_error("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
+        self->errors.write("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
     }
 }
 

@@ -40,7 +40,7 @@ void open_socket(ObxDiscovery &self)
 {
     self.sockfd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
     if (self.sockfd < 0)
-        report_error("socket failed");
+        self.errors.write("socket failed");
 
     int on = 1;
     setsockopt(self.sockfd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
@@ -51,18 +51,18 @@ void open_socket(ObxDiscovery &self)
     address.sin_port = htons(DISCOVERY_PORT);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(self.sockfd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0)
-        report_error("bind failed ", std::to_string(errno));
+        self.errors.write("bind failed ", std::to_string(errno));
 }
 
 // A thread that cannot be started is reported and left out: the instance
 // still does what its other threads can.
 template <typename... Args>
-void start_thread(std::thread &slot, Args &&...args)
+void start_thread(ObxDiscovery &self, std::thread &slot, Args &&...args)
 {
     try {
         slot = std::thread(std::forward<Args>(args)...);
     } catch (const std::system_error &e) {
-        report_error("thread creation failed: ", e.what());
+        self.errors.write("thread creation failed: ", e.what());
     }
 }
 
@@ -102,10 +102,11 @@ extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryF
         self->callback_data = user_data;
 
         open_socket(*self);
-        start_thread(self->listen_thread, listen_for, self.get());
+        start_thread(*self, self->listen_thread, listen_for, self.get());
         if (callback)
-            start_thread(self->discovery_thread, broadcast_datagram, self.get(), DatagramType::PROBE);
-        start_thread(self->presence_thread, announce_and_answer, self.get());
+            start_thread(*self, self->discovery_thread, broadcast_datagram, self.get(),
+                         DatagramType::PROBE);
+        start_thread(*self, self->presence_thread, announce_and_answer, self.get());
         return self.release();
     } catch (const std::exception &e) {
         // Out of memory: nothing may keep running or hold the port.
@@ -128,7 +129,7 @@ extern "C" void obx_discovery_free(ObxDiscovery *self)
         return;
     if (self->listen_thread.get_id() == std::this_thread::get_id()) {
         // Joining the listener from itself would deadlock: leave it running.
-        report_error("obx_discovery_free called from the instance's own callback");
+        self->errors.write("obx_discovery_free called from the instance's own callback");
         return;
     }
     stop(*self);

@@ -3,18 +3,18 @@
 #ifndef OBX_DISCOVERY_INSTANCE_H
 #define OBX_DISCOVERY_INSTANCE_H
 
+#include "address_set.h"
 #include "discovery.h"
+#include "messages.h"
+#include "protocol.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
-
-constexpr unsigned short DISCOVERY_PORT = 13702;
 
 // Every datagram leaves this long after the event that causes it.
 constexpr auto SEND_DELAY = std::chrono::milliseconds(40);
@@ -37,8 +37,7 @@ struct ObxDiscovery {
     std::string device_name;
     std::string rtsp_url;
     std::string http_url;
-    // std::less<> lets the listener look an address up without copying it.
-    std::set<std::string, std::less<>> discovered_addresses;
+    AddressSet discovered_addresses;
     ObxDiscoveryFunc callback = nullptr;
     std::thread listen_thread;
     std::thread discovery_thread;
@@ -46,9 +45,8 @@ struct ObxDiscovery {
     int sockfd = -1;
     void *callback_data = nullptr;
     AnswerSchedule answers;
+    ErrorLog errors;
 };
-
-enum class DatagramType { PROBE, PRESENCE };
 
 // Broadcasts one datagram at once, out of every interface that can
 // broadcast. Never throws.
@@ -67,17 +65,14 @@ void note_probe(ObxDiscovery &self);
 // Makes the presence thread see should_quit, once it has been set.
 void stop_answering(ObxDiscovery &self);
 
-// The listener reads at most this much of a datagram.
-constexpr size_t RECEIVE_BUFFER_SIZE = 1024;
-
 enum class DatagramAction { NONE, ANSWER_PROBE };
 
 // Checks one received datagram, the length bytes at received (at most
-// RECEIVE_BUFFER_SIZE), from address_string, and reports its sender if it
-// is a new peer. Tells whether the datagram was a probe to answer. Never
-// reads past length. Throws only when memory runs out.
+// RECEIVE_BUFFER_SIZE), from sender, and reports its sender if it is a new
+// peer. Tells whether the datagram was a probe to answer. Never reads past
+// length. Throws only when memory runs out.
 DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
-                               const char *address_string);
+                               in_addr sender);
 
 // Body of the listener thread: runs until should_quit is seen.
 void listen_for(ObxDiscovery *self);

@@ -2,179 +2,59 @@
 // Receiving datagrams: checks, probe answers and peer reports.
 #include "instance.h"
 #include "messages.h"
-
-#include <json/reader.h>
+#include "peer_text.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cxxabi.h>
-#include <memory>
-#include <optional>
+#include <string>
 
 namespace {
 
-std::optional<Json::Value> parse_json(std::string_view text)
+void write_all(ObxDiscovery &self, const Messages &messages)
 {
-    static const Json::CharReaderBuilder builder = [] {
-        Json::CharReaderBuilder b;
-        b["allowTrailingCommas"] = false;
-        return b;
-    }();
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    try {
-        if (!reader->parse(text.data(), text.data() + text.size(), &root, nullptr))
-            return std::nullopt;
-    } catch (const Json::Exception &) {
-        // Nesting beyond the reader's stack limit: as malformed as any other.
-        return std::nullopt;
-    }
-    return root;
-}
-
-void replace_all(std::string &text, const std::string &pattern, const std::string &replacement)
-{
-    for (size_t at = text.find(pattern); at != std::string::npos;
-         at = text.find(pattern, at + replacement.size())) {
-        text.replace(at, pattern.size(), replacement);
-    }
-}
-
-// Fills in the host that a sender left empty ("rtsp:///x", "http://:80/").
-std::string complete_url(std::string url, const std::string &scheme, const char *address)
-{
-    replace_all(url, scheme + ":///", scheme + "://" + address + "/");
-    replace_all(url, scheme + "://:", scheme + "://" + address + ":");
-    return url;
-}
-
-// The same for a member's plain scheme and its secure one: a camera that
-// serves only HTTPS leaves its host empty just as well.
-std::string complete_url(const std::string &url, const std::string &scheme,
-                         const std::string &secure_scheme, const char *address)
-{
-    return complete_url(complete_url(url, scheme, address), secure_scheme, address);
-}
-
-ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload)
-{
-    if (!root.isMember("type")) {
-        report_error("no peer type: " + printable(payload, Layout::KEEP_LINES));
-        return OBX_PEER_TYPE_UNKNOWN;
-    }
-    const Json::Value &type = root["type"];
-    if (!type.isString()) {
-        report_error("peer type is not string: " + describe(type));
-        return OBX_PEER_TYPE_UNKNOWN;
-    }
-    std::string name = type.asString();
-    if (name == "VideoTransmitter")
-        return OBX_PEER_TYPE_VIDEO_TRANSMITTER;
-    if (name == "Probe")
-        return OBX_PEER_TYPE_PROBE;
-    report_error("unknown peer type: " + printable(name, Layout::ESCAPE_ALL));
-    return OBX_PEER_TYPE_UNKNOWN;
-}
-
-// Reads an optional text member into out. False, with a message, when the
-// member is there but is not a string.
-bool read_text(const Json::Value &root, const char *key, const char *error,
-               std::optional<std::string> &out)
-{
-    if (!root.isMember(key))
-        return true;
-    const Json::Value &value = root[key];
-    if (!value.isString()) {
-        report_error(error + describe(value));
-        return false;
-    }
-    out = value.asString();
-    return true;
-}
-
-const char *text_or_null(const std::optional<std::string> &text)
-{
-    return text ? text->c_str() : nullptr;
-}
-
-void report_peer(ObxDiscovery &self, const Json::Value &root, std::string_view payload,
-                 const char *address_string)
-{
-    ObxPeerDetails details{};
-    details.type = peer_type_of(root, payload);
-
-    std::optional<std::string> name, rtsp, http;
-    if (!read_text(root, "name", "device name is not string: ", name) ||
-        !read_text(root, "rtsp", "RTSP URL is not string: ", rtsp) ||
-        !read_text(root, "http", "Web UI URL is not string: ", http))
-        return;
-    if (rtsp)
-        rtsp = complete_url(*rtsp, "rtsp", "rtsps", address_string);
-    if (http)
-        http = complete_url(*http, "http", "https", address_string);
-
-    details.device_name = text_or_null(name);
-    details.rtsp_url = text_or_null(rtsp);
-    details.http_url = text_or_null(http);
-    self.callback(address_string, details, self.callback_data);
+    for (const std::string &message : messages)
+        self.errors.write(message);
 }
 
 } // namespace
 
 DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
-                               const char *address_string)
+                               in_addr sender)
 {
-    // The text ends at the first NUL or at the end of what was read,
-    // whichever comes first: a full buffer has no NUL of its own.
-    std::string_view payload(received, strnlen(received, length));
+    char address_string[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &sender, address_string, sizeof address_string);
+    std::string_view payload = payload_text(received, length);
     // Built only when wanted: this runs for every datagram of a flood.
-    if (self.verbose) {
-        trace(true, std::string("received from ") + address_string + ": ",
-              printable(payload, Layout::KEEP_LINES));
-    }
+    if (self.verbose)
+        trace(true, message_line(std::string("received from ") + address_string + ": ", payload));
 
-    std::optional<Json::Value> parsed = parse_json(payload);
-    if (!parsed) {
-        report_error("json parsing error: " + printable(payload, Layout::KEEP_LINES));
-        return DatagramAction::NONE;
-    }
-    const Json::Value &root = *parsed;
-    // A top-level null reads as an empty object; other non-objects would
-    // make jsoncpp's member accessors throw.
-    if (!root.isObject() && !root.isNull()) {
-        report_error("datagram is not an object: " + describe(root));
-        return DatagramAction::NONE;
-    }
-
-    const Json::Value &version = root["version"];
-    if (!version.isInt()) {
-        report_error("protocol version is not integer: " + describe(version));
-        return DatagramAction::NONE;
-    }
-    if (version.asInt() != 1) {
-        report_error("unsupported protocol version: " + describe(version));
-        return DatagramAction::NONE;
-    }
-
-    if (root.isMember("probe"))
+    Messages messages;
+    Json::Value root;
+    DatagramKind kind = decode_header(payload, root, messages);
+    write_all(self, messages);
+    if (kind == DatagramKind::PROBE)
         return DatagramAction::ANSWER_PROBE;
-    if (!self.callback)
+    if (kind != DatagramKind::PRESENCE || !self.callback)
         return DatagramAction::NONE;
 
-    if (self.discovered_addresses.count(std::string_view(address_string))) {
+    if (self.discovered_addresses.contains(sender)) {
         trace(self.verbose, "already reported: ", address_string);
         return DatagramAction::NONE;
     }
-    // Recorded before the checks below: a sender that fails them once is
-    // never reported by this instance.
-    self.discovered_addresses.emplace(address_string);
-    report_peer(self, root, payload, address_string);
+    // Recorded before the members are read: a sender that fails them once
+    // is never reported by this instance.
+    self.discovered_addresses.insert(sender);
+    std::optional<PeerDescription> peer = decode_peer(root, payload, address_string, messages);
+    write_all(self, messages);
+    if (peer)
+        self.callback(address_string, peer->details(), self.callback_data);
     return DatagramAction::NONE;
 }
 
@@ -205,12 +85,16 @@ public:
             munmap(slots_, MAPPED_BYTES);
     }
 
-    // Takes what has arrived; with nothing held, first waits for a datagram.
-    void fill(bool verbose)
+    // Takes what has arrived; with nothing held, first waits for a datagram,
+    // for at most timeout_ms if that is not -1.
+    void fill(bool verbose, int timeout_ms)
     {
         if (head_ == tail_) {
             release();
             trace(verbose, "receiving datagram...");
+            pollfd readable{fd_, POLLIN, 0};
+            if (timeout_ms >= 0 && poll(&readable, 1, timeout_ms) == 0)
+                return;
             receive(0);
         }
         while (tail_ < capacity_ && receive(MSG_DONTWAIT) > 0) {
@@ -287,23 +171,23 @@ void listen_for(ObxDiscovery *self)
     Backlog backlog(self->sockfd);
     while (!self->should_quit) {
         try {
-            backlog.fill(self->verbose);
+            // The count of suppressed messages is told once datagrams pause.
+            backlog.fill(self->verbose, self->errors.milliseconds_to_report());
+            self->errors.report_suppressed();
             if (backlog.empty())
-                continue; // woken without a datagram: shut down, or interrupted
+                continue; // woken without a datagram: shut down, interrupted or timed out
             backlog.take([self](const char *data, size_t length, const sockaddr_in &sender) {
-                char address_string[INET_ADDRSTRLEN] = {};
-                inet_ntop(AF_INET, &sender.sin_addr, address_string, sizeof address_string);
-                if (handle_datagram(*self, data, length, address_string) ==
+                if (handle_datagram(*self, data, length, sender.sin_addr) ==
                     DatagramAction::ANSWER_PROBE)
                     note_probe(*self);
             });
         } catch (const abi::__forced_unwind &) {
             throw; // the thread is being cancelled or exited: let it end
         } catch (const std::exception &e) {
-            report_error("datagram dropped: ", e.what());
+            self->errors.write("datagram dropped: ", e.what());
         } catch (...) {
             // A callback may throw anything; the listener must outlive it.
-            report_error("datagram dropped: unknown exception");
+            self->errors.write("datagram dropped: unknown exception");
         }
     }
 }

@@ -1,59 +1,112 @@
 // SPDX-License-Identifier: MIT
 #include "messages.h"
 
-#include <json/writer.h>
+#include <poll.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
-void write_line(FILE *stream, std::string_view text, std::string_view detail = {})
+iovec part(std::string_view text)
 {
-    flockfile(stream);
-    fwrite_unlocked(text.data(), 1, text.size(), stream);
-    fwrite_unlocked(detail.data(), 1, detail.size(), stream);
-    fputc_unlocked('\n', stream);
-    fflush_unlocked(stream);
-    funlockfile(stream);
+    return {const_cast<char *>(text.data()), text.size()};
+}
+
+// One write of text, detail and a line feed to fd, if fd takes it now: a
+// pipe nobody reads or a slow console must never hold the caller. The
+// descriptor stays blocking, as the host program and its shell share it.
+bool write_if_ready(int fd, std::string_view text, std::string_view detail)
+{
+    pollfd ready{fd, POLLOUT, 0};
+    if (poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT))
+        return false;
+    iovec parts[] = {part(text), part(detail), part("\n")};
+    return writev(fd, parts, 3) > 0;
 }
 
 } // namespace
 
 void report_error(std::string_view text, std::string_view detail)
 {
-    write_line(stderr, text, detail);
+    write_if_ready(STDERR_FILENO, text, detail);
 }
 
 void trace(bool verbose, std::string_view text, std::string_view detail)
 {
-    if (verbose)
-        write_line(stdout, text, detail);
+    if (!verbose)
+        return;
+    // Through stdio, in order with the lines the program itself prints there.
+    flockfile(stdout);
+    fwrite_unlocked(text.data(), 1, text.size(), stdout);
+    fwrite_unlocked(detail.data(), 1, detail.size(), stdout);
+    fputc_unlocked('\n', stdout);
+    fflush_unlocked(stdout);
+    funlockfile(stdout);
 }
 
-std::string printable(std::string_view text, Layout layout)
+void ErrorLog::refill(Clock::time_point now)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        bool control = byte < 0x20 || byte == 0x7f;
-        bool layout_byte = c == '\n' || c == '\t';
-        if (!control || (layout == Layout::KEEP_LINES && layout_byte)) {
-            out += c;
-            continue;
-        }
-        static const char hex[] = "0123456789abcdef";
-        out += "\\x";
-        out += hex[byte >> 4];
-        out += hex[byte & 0xf];
+    std::chrono::duration<double> elapsed = now - refilled_;
+    allowance_ = std::min(BURST, allowance_ + elapsed.count() * RATE);
+    refilled_ = now;
+}
+
+bool ErrorLog::take_allowance()
+{
+    if (allowance_ < 1)
+        return false;
+    allowance_ -= 1;
+    return true;
+}
+
+bool ErrorLog::write_suppressed_count()
+{
+    if (!take_allowance())
+        return false;
+    char count[48];
+    snprintf(count, sizeof count, "%lu more messages suppressed", suppressed_);
+    if (!write_if_ready(STDERR_FILENO, count, {})) {
+        allowance_ += 1;
+        return false;
     }
-    return out;
+    suppressed_ = 0;
+    return true;
 }
 
-std::string describe(const Json::Value &value)
+void ErrorLog::write(std::string_view text, std::string_view detail)
 {
-    std::ostringstream out;
-    out << value;
-    return out.str();
+    std::lock_guard<std::mutex> lock(mutex_);
+    Clock::time_point now = Clock::now();
+    refill(now);
+    // The count goes before the next message, when both are allowed; in a
+    // steady flood it waits for the flood to end.
+    if (suppressed_ > 0 && allowance_ >= 2)
+        write_suppressed_count();
+    if (!take_allowance() || !write_if_ready(STDERR_FILENO, text, detail)) {
+        ++suppressed_;
+        report_due_ = now + QUIET;
+    }
+}
+
+int ErrorLog::milliseconds_to_report() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (suppressed_ == 0)
+        return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(report_due_ - Clock::now());
+    return static_cast<int>(std::max<long>(0, left.count()));
+}
+
+void ErrorLog::report_suppressed()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    Clock::time_point now = Clock::now();
+    if (suppressed_ == 0 || now < report_due_)
+        return;
+    refill(now);
+    if (!write_suppressed_count())
+        report_due_ = now + QUIET; // standard error still full: try again later
 }

@@ -1,28 +1,56 @@
 // SPDX-License-Identifier: MIT
-// Diagnostics: each message is one line, written whole and flushed, so that
-// the lines of several threads and instances never mix.
+// Diagnostics. Each message is one line, written with one write call, so
+// that the lines of several threads and instances never mix. Messages on
+// standard error never wait: a line that standard error cannot take at once
+// is counted as suppressed, as are those beyond the throttle.
 #ifndef OBX_DISCOVERY_MESSAGES_H
 #define OBX_DISCOVERY_MESSAGES_H
 
-#include <json/value.h>
-
-#include <string>
+#include <chrono>
+#include <mutex>
 #include <string_view>
 
-// Writes text, detail and a line feed to standard error. Allocates nothing,
-// so that it can report a failed allocation.
+// Writes text, detail and a line feed to standard error if it can take them
+// now. For messages that belong to no instance. Allocates nothing, so that
+// it can report a failed allocation.
 void report_error(std::string_view text, std::string_view detail = {});
 
-// Writes text, detail and a line feed to standard output if verbose.
+// Writes text, detail and a line feed to standard output if verbose: the
+// trace the user asked for, so it waits for standard output.
 void trace(bool verbose, std::string_view text, std::string_view detail = {});
 
-enum class Layout { ESCAPE_ALL, KEEP_LINES };
+// One instance's standard error. A flood of malformed datagrams must not
+// become a flood of lines: after a burst of BURST lines, RATE a second.
+class ErrorLog {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr double BURST = 50;
+    static constexpr double RATE = 20;
+    // How long after the last suppressed message their count is reported.
+    static constexpr auto QUIET = std::chrono::seconds(1);
 
-// Text from the network made safe for a terminal: control bytes become
-// escapes like \x1b. KEEP_LINES leaves line feeds and tabs as they are.
-std::string printable(std::string_view text, Layout layout);
+    // Writes text, detail and a line feed, or counts them as suppressed.
+    // Thread-safe; allocates nothing.
+    void write(std::string_view text, std::string_view detail = {});
 
-// A JSON value as jsoncpp's stream operator writes it (already escaped).
-std::string describe(const Json::Value &value);
+    // Milliseconds until report_suppressed() is due; -1 with nothing held.
+    int milliseconds_to_report() const;
+    // Writes "N more messages suppressed" once it is due.
+    void report_suppressed();
+
+private:
+    // Adds the allowance earned since the last refill.
+    void refill(Clock::time_point now);
+    // Takes one line's allowance; false if there is none.
+    bool take_allowance();
+    // Writes the count of suppressed messages with the allowance it needs.
+    bool write_suppressed_count();
+
+    mutable std::mutex mutex_;
+    double allowance_ = BURST;
+    Clock::time_point refilled_ = Clock::now();
+    unsigned long suppressed_ = 0;
+    Clock::time_point report_due_{};
+};
 
 #endif

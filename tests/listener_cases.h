@@ -101,7 +101,7 @@ inline const ListenerCase listener_cases[] = {
     {"RtspNotString", R"({"version": 1, "type": "Probe", "rtsp": true})",
      "RTSP URL is not string: true\n", Outcome::DROPPED},
     {"HttpNotString", R"({"version": 1, "type": "Probe", "http": {"a": 1}})",
-     "Web UI URL is not string: {\n\t\"a\" : 1\n}\n", Outcome::DROPPED},
+     "Web UI URL is not string: {\"a\":1}\n", Outcome::DROPPED},
     {"TrailingComma", R"({"version": 1, "type": "Probe",})",
      "json parsing error: {\"version\": 1, \"type\": \"Probe\",}\n", Outcome::DROPPED},
     {"NotJson", "hello", "json parsing error: hello\n", Outcome::DROPPED},
@@ -111,7 +111,7 @@ inline const ListenerCase listener_cases[] = {
     // Hostile input: dropped, and the listener carries on.
     {"NestingBeyondParserStack", std::string(1020, '['),
      "json parsing error: " + std::string(1020, '[') + "\n", Outcome::DROPPED},
-    {"TopLevelArray", "[1]", "datagram is not an object: [\n\t1\n]\n", Outcome::DROPPED},
+    {"TopLevelArray", "[1]", "datagram is not an object: [1]\n", Outcome::DROPPED},
     {"TopLevelNumber", "7", "datagram is not an object: 7\n", Outcome::DROPPED},
     {"TopLevelString", "\"x\"", "datagram is not an object: \"x\"\n", Outcome::DROPPED},
     {"TopLevelBoolean", "true", "datagram is not an object: true\n", Outcome::DROPPED},
@@ -123,11 +123,48 @@ inline const ListenerCase listener_cases[] = {
      "json parsing error: {\"version\": 1, \"type\": \"Probe\"\n", Outcome::DROPPED},
     // Text from the network never reaches the terminal raw.
     {"ControlBytesInTypeString", R"({"version": 1, "type": "\u001b[2J\n"})",
-     "unknown peer type: \\x1b[2J\\x0a\n", Outcome::REPORTED},
+     "unknown peer type: \\x1b[2J\\n\n", Outcome::REPORTED},
     {"ControlBytesInUnparsableText", "\x1b[31mred\r\n\tx\x7f",
-     "json parsing error: \\x1b[31mred\\x0d\n\tx\\x7f\n", Outcome::DROPPED},
+     "json parsing error: \\x1b[31mred\\x0d\\n\\tx\\x7f\n", Outcome::DROPPED},
     {"ControlBytesInEchoedPayload", "{\"version\": 1} /* \x07 */",
      "no peer type: {\"version\": 1} /* \\x07 */\n", Outcome::REPORTED},
+    {"ForgedLineStaysOnItsOwn", "x\n192.0.2.66 Fake camera http://evil/",
+     "json parsing error: x\\n192.0.2.66 Fake camera http://evil/\n", Outcome::DROPPED},
+    // A value is written compactly, without the comments the reader keeps.
+    {"CommentInValueNotEchoed", "{\"version\": /*\x1b]0;owned\x07\x1b[2J\x1b[31m*/ \"1\"}",
+     "protocol version is not integer: \"1\"\n", Outcome::DROPPED},
+    {"CommentInArrayNotEchoed", "[1, /*\x1b[1mZ*/ 2]", "datagram is not an object: [1,2]\n",
+     Outcome::DROPPED},
+    {"NestedValueOnOneLine", "{\"version\":" + std::string(506, '[') + std::string(506, ']') + "}",
+     "protocol version is not integer: " + std::string(506, '[') + std::string(506, ']') + "\n",
+     Outcome::DROPPED},
+    {"JsonEscapesInValueKeptVisible", R"({"version": ["\u001b\n\\"]})",
+     R"(protocol version is not integer: ["\\u001b\\n\\\\"])" "\n", Outcome::DROPPED},
+    {"LongMessageShortened", std::string(1024, '\x01'),
+     "json parsing error: " + [] {
+         std::string escapes;
+         for (int i = 0; i < 1015; ++i) // as many as fit a 4 KiB line with the notice
+             escapes += "\\x01";
+         return escapes;
+     }() + " [shortened]\n",
+     Outcome::DROPPED},
+    // C1 and bidirectional controls, and bytes that are not UTF-8, in each
+    // kind of message.
+    {"HiddenControlsInPayloadEcho", "{\"version\": 1, \"name\": \"\xe2\x80\xae\xc2\x9b\"}",
+     "no peer type: {\"version\": 1, \"name\": \"\\u202e\\u009b\"}\n", Outcome::REPORTED,
+     OBX_PEER_TYPE_UNKNOWN, "\xe2\x80\xae\xc2\x9b"},
+    {"HiddenControlsInTypeString", "{\"version\": 1, \"type\": \"\xc2\x9b" "2J\xe2\x81\xa6\xff\"}",
+     "unknown peer type: \\u009b2J\\u2066\\xff\n", Outcome::REPORTED},
+    {"HiddenControlsInValue", "{\"version\": 1, \"type\": [\"\xc2\x85\xe2\x80\xaa\"]}",
+     "peer type is not string: [\"\\u0085\\u202a\"]\n", Outcome::REPORTED},
+    {"HiddenControlsInNameValue", "{\"version\": 1, \"name\": {\"\xe2\x80\xae\": 1}}",
+     "no peer type: {\"version\": 1, \"name\": {\"\\u202e\": 1}}\n"
+     "device name is not string: {\"\\u202e\":1}\n",
+     Outcome::DROPPED},
+    {"HiddenControlsInUnparsableText", "\xc2\x9b" "31m\xe2\x80\xae\xfe",
+     "json parsing error: \\u009b31m\\u202e\\xfe\n", Outcome::DROPPED},
+    {"InvalidUtf8InVersion", "{\"version\": \"\xff\xc0\xaf\"}",
+     "protocol version is not integer: \"\\xff\\xc0\\xaf\"\n", Outcome::DROPPED},
 };
 
 // Names the case in test output instead of dumping its bytes.

@@ -168,7 +168,7 @@ TEST(Listener, VerboseEchoEscapesControlBytes)
     send_then_sync(reports, {"\x1b]0;owned\x07{\n\t}"});
 
     EXPECT_NE(output.text().find("received from " + testnet::pool_address(1) +
-                                 ": \\x1b]0;owned\\x07{\n\t}\n"),
+                                 ": \\x1b]0;owned\\x07{\\n\\t}\n"),
               std::string::npos)
         << output.text();
 }

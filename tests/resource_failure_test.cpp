@@ -2,6 +2,7 @@
 // An instance that cannot get what it needs says so, and leaves nothing
 // behind. pthread_create and operator new are replaced here so that they can
 // be made to fail; the executable exports them, so the library uses them too.
+#include "obx_discovery/instance.h"
 #include "support/capture.h"
 #include "support/peer.h"
 #include "support/reports.h"
@@ -88,14 +89,20 @@ TEST(ThreadFailure, IsReportedAndInstanceFreesSafely)
     EXPECT_EQ(count_lines(errors.text(), "thread creation failed: "), 3u) << errors.text();
 }
 
+// The entries of a directory of /proc/self: threads or descriptors.
+size_t entries_in(const char *directory)
+{
+    size_t entries = 0;
+    DIR *listing = opendir(directory);
+    while (dirent *entry = readdir(listing))
+        entries += entry->d_name[0] != '.';
+    closedir(listing);
+    return entries;
+}
+
 size_t thread_count()
 {
-    size_t threads = 0;
-    DIR *tasks = opendir("/proc/self/task");
-    while (dirent *entry = readdir(tasks))
-        threads += entry->d_name[0] != '.';
-    closedir(tasks);
-    return threads;
+    return entries_in("/proc/self/task");
 }
 
 // Memory runs out at each allocation of obx_discovery_new in turn, and stays
@@ -124,6 +131,29 @@ TEST(AllocationFailure, AtEachAllocationNewReturnsNullAndCleansUp)
         EXPECT_TRUE(discovery_port_is_free()) << allowed;
     }
     EXPECT_GE(allowed, 7) << "the instance, three texts and three threads need memory";
+    EXPECT_LT(allowed, 100);
+}
+
+// Memory runs out at each allocation of one send in turn: the datagram is not
+// sent, and neither its socket nor the interface list stays behind.
+TEST(AllocationFailure, AtEachAllocationOfASendNothingLeaks)
+{
+    ObxDiscovery self;
+    self.peer_type = OBX_PEER_TYPE_VIDEO_TRANSMITTER;
+    self.device_name = "a camera with a long name";
+    int allowed = 0;
+    for (; allowed < 100; ++allowed) {
+        OutputCapture errors(STDERR_FILENO);
+        const size_t descriptors_before = entries_in("/proc/self/fd");
+        allocations_left = allowed;
+        send_datagram(&self, DatagramType::PRESENCE);
+        allocations_left = -1;
+        EXPECT_EQ(entries_in("/proc/self/fd"), descriptors_before) << allowed;
+        if (errors.text().empty())
+            break; // sent
+        EXPECT_EQ(errors.text(), "datagram not sent: std::bad_alloc\n") << allowed;
+    }
+    EXPECT_GE(allowed, 3) << "the text, the interface list and their names need memory";
     EXPECT_LT(allowed, 100);
 }
 

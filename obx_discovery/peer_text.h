@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The one rule by which text from the network is written anywhere a person
+// reads it: the library's messages and traces, and the command-line tool's
+// peer lines. Compiled into each of them; no symbol of it is exported.
+#ifndef OBX_DISCOVERY_PEER_TEXT_H
+#define OBX_DISCOVERY_PEER_TEXT_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Appends text to out so that it is one stretch of a line that says exactly
+// what was sent and cannot drive a terminal or fake a line: line feed and tab
+// as \n and \t, any other C0 control, DEL and every byte that is not part of
+// valid UTF-8 as \xNN, C1 controls and bidirectional controls as \uNNNN, and
+// a backslash as \\. Everything else is copied unchanged. Stops before out
+// would grow past limit bytes, never inside an escape or a character; false
+// if it stopped early.
+bool append_escaped(std::string &out, std::string_view text,
+                    size_t limit = std::string::npos);
+
+// Longest message line, its line feed included: one write to a pipe of at
+// most this much is never interleaved with another.
+constexpr size_t MESSAGE_LIMIT = 4096;
+
+// A message line without its line feed: text, the library's own words, then
+// peer_text escaped. A message that would be longer than MESSAGE_LIMIT is
+// shortened and ends in MESSAGE_SHORTENED.
+std::string message_line(std::string_view text, std::string_view peer_text);
+
+inline constexpr std::string_view MESSAGE_SHORTENED = " [shortened]";
+
+#endif

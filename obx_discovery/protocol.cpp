@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: MIT
+#include "protocol.h"
+
+#include "peer_text.h"
+
+#include <json/reader.h>
+#include <json/writer.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const Json::StreamWriterBuilder &datagram_writer()
+{
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder b;
+        b["emitUTF8"] = true; // names in any language go out as UTF-8, not \u escapes
+        return b;
+    }();
+    return builder;
+}
+
+// A value in a message: on one line, without the comments the reader kept.
+std::string compact(const Json::Value &value)
+{
+    static const Json::StreamWriterBuilder builder = [] {
+        Json::StreamWriterBuilder b;
+        b["indentation"] = "";
+        b["commentStyle"] = "None";
+        b["emitUTF8"] = true;
+        return b;
+    }();
+    return Json::writeString(builder, value);
+}
+
+std::optional<Json::Value> parse_json(std::string_view text)
+{
+    static const Json::CharReaderBuilder builder = [] {
+        Json::CharReaderBuilder b;
+        b["allowTrailingCommas"] = false;
+        return b;
+    }();
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    try {
+        if (!reader->parse(text.data(), text.data() + text.size(), &root, nullptr))
+            return std::nullopt;
+    } catch (const Json::Exception &) {
+        // Nesting beyond the reader's stack limit: as malformed as any other.
+        return std::nullopt;
+    }
+    return root;
+}
+
+void replace_all(std::string &text, const std::string &pattern, const std::string &replacement)
+{
+    for (size_t at = text.find(pattern); at != std::string::npos;
+         at = text.find(pattern, at + replacement.size())) {
+        text.replace(at, pattern.size(), replacement);
+    }
+}
+
+// Fills in the host that a sender left empty ("rtsp:///x", "http://:80/").
+std::string complete_url(std::string url, const std::string &scheme, const char *address)
+{
+    replace_all(url, scheme + ":///", scheme + "://" + address + "/");
+    replace_all(url, scheme + "://:", scheme + "://" + address + ":");
+    return url;
+}
+
+// The same for a member's plain scheme and its secure one: a camera that
+// serves only HTTPS leaves its host empty just as well.
+std::string complete_url(const std::string &url, const std::string &scheme,
+                         const std::string &secure_scheme, const char *address)
+{
+    return complete_url(complete_url(url, scheme, address), secure_scheme, address);
+}
+
+ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload, Messages &messages)
+{
+    if (!root.isMember("type")) {
+        messages.push_back(message_line("no peer type: ", payload));
+        return OBX_PEER_TYPE_UNKNOWN;
+    }
+    const Json::Value &type = root["type"];
+    if (!type.isString()) {
+        messages.push_back(message_line("peer type is not string: ", compact(type)));
+        return OBX_PEER_TYPE_UNKNOWN;
+    }
+    std::string name = type.asString();
+    if (name == "VideoTransmitter")
+        return OBX_PEER_TYPE_VIDEO_TRANSMITTER;
+    if (name == "Probe")
+        return OBX_PEER_TYPE_PROBE;
+    messages.push_back(message_line("unknown peer type: ", name));
+    return OBX_PEER_TYPE_UNKNOWN;
+}
+
+// Reads an optional text member into out. False, with a message, when the
+// member is there but is not a string.
+bool read_text(const Json::Value &root, const char *key, const char *error,
+               std::optional<std::string> &out, Messages &messages)
+{
+    if (!root.isMember(key))
+        return true;
+    const Json::Value &value = root[key];
+    if (!value.isString()) {
+        messages.push_back(message_line(error, compact(value)));
+        return false;
+    }
+    out = value.asString();
+    return true;
+}
+
+const char *text_or_null(const std::optional<std::string> &text)
+{
+    return text ? text->c_str() : nullptr;
+}
+
+} // namespace
+
+std::string encode_datagram(DatagramType type, ObxPeerType peer_type,
+                            const std::string &device_name, const std::string &rtsp_url,
+                            const std::string &http_url)
+{
+    Json::Value root(Json::objectValue);
+    root["version"] = 1;
+    if (type == DatagramType::PROBE)
+        root["probe"] = Json::Value(Json::objectValue);
+    if (peer_type == OBX_PEER_TYPE_PROBE) {
+        root["type"] = "Probe";
+    } else if (peer_type == OBX_PEER_TYPE_VIDEO_TRANSMITTER) {
+        root["type"] = "VideoTransmitter";
+        if (!rtsp_url.empty())
+            root["rtsp"] = rtsp_url;
+        if (!http_url.empty())
+            root["http"] = http_url;
+    }
+    if (!device_name.empty())
+        root["name"] = device_name;
+    return Json::writeString(datagram_writer(), root);
+}
+
+std::string_view payload_text(const char *received, size_t length)
+{
+    // A full buffer has no NUL of its own.
+    return {received, strnlen(received, length)};
+}
+
+DatagramKind decode_header(std::string_view payload, Json::Value &root, Messages &messages)
+{
+    if (payload.empty())
+        return DatagramKind::MALFORMED;
+    std::optional<Json::Value> parsed = parse_json(payload);
+    if (!parsed) {
+        messages.push_back(message_line("json parsing error: ", payload));
+        return DatagramKind::MALFORMED;
+    }
+    root = std::move(*parsed);
+    // A top-level null reads as an empty object; other non-objects would
+    // make jsoncpp's member accessors throw.
+    if (!root.isObject() && !root.isNull()) {
+        messages.push_back(message_line("datagram is not an object: ", compact(root)));
+        return DatagramKind::MALFORMED;
+    }
+    const Json::Value &version = root["version"];
+    if (!version.isInt()) {
+        messages.push_back(message_line("protocol version is not integer: ", compact(version)));
+        return DatagramKind::MALFORMED;
+    }
+    if (version.asInt() != 1) {
+        messages.push_back(message_line("unsupported protocol version: ", compact(version)));
+        return DatagramKind::MALFORMED;
+    }
+    return root.isMember("probe") ? DatagramKind::PROBE : DatagramKind::PRESENCE;
+}
+
+std::optional<PeerDescription> decode_peer(const Json::Value &root, std::string_view payload,
+                                           const char *sender_address, Messages &messages)
+{
+    PeerDescription peer;
+    peer.type = peer_type_of(root, payload, messages);
+    if (!read_text(root, "name", "device name is not string: ", peer.device_name, messages) ||
+        !read_text(root, "rtsp", "RTSP URL is not string: ", peer.rtsp_url, messages) ||
+        !read_text(root, "http", "Web UI URL is not string: ", peer.http_url, messages))
+        return std::nullopt;
+    if (peer.rtsp_url)
+        peer.rtsp_url = complete_url(*peer.rtsp_url, "rtsp", "rtsps", sender_address);
+    if (peer.http_url)
+        peer.http_url = complete_url(*peer.http_url, "http", "https", sender_address);
+    return peer;
+}
+
+ObxPeerDetails PeerDescription::details() const
+{
+    return {type, text_or_null(device_name), text_or_null(rtsp_url), text_or_null(http_url)};
+}
