@@ -54,6 +54,14 @@ std::string undo_escapes(const char *line)
             out += '\\';
             at += 2;
             break;
+        case 'n':
+            out += '\n';
+            at += 2;
+            break;
+        case 't':
+            out += '\t';
+            at += 2;
+            break;
         case 'x':
             out += static_cast<char>(hex_value(at + 2, 2));
             at += 4;

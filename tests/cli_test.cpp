@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
+
 namespace {
 
 const std::vector<std::string> utf8_locale = {"LC_ALL=C.UTF-8"};
@@ -45,7 +49,7 @@ const LineCase line_cases[] = {
      "@ Cam\xc3\xa9ra entr\xc3\xa9" "e"},
     {"ControlBytesEscaped",
      R"({"version": 1, "name": "evil\n192.0.2.66 fake\u001b[2J", "http": "http://x/\r\u007f"})",
-     "@ evil\\x0a192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
+     "@ evil\\n192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
     {"InvalidUtf8AndBidiEscaped", "{\"version\": 1, \"name\": \"\xff\xe2\x80\xae" "evil\"}",
      "@ \\xff\\u202eevil"},
 };
@@ -88,7 +92,8 @@ const EscapeCase escape_cases[] = {
     {"BackslashDoubled", "C:\\x41\\", "C:\\\\x41\\\\"},
     {"NonAsciiUnchanged", "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7",
      "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7"},
-    {"C0AndDeleteAsBytes", "a\tb\nc\x1b[2J\x7f", "a\\x09b\\x0ac\\x1b[2J\\x7f"},
+    {"LineFeedAndTabAsLetters", "a\tb\nc", "a\\tb\\nc"},
+    {"OtherC0AndDeleteAsBytes", "\r\x1b[2J\x7f\x01", "\\x0d\\x1b[2J\\x7f\\x01"},
     {"InvalidBytesAsBytes", "bad\xff\xfe end", "bad\\xff\\xfe end"},
     {"LoneContinuationByte", "x\x80y", "x\\x80y"},
     {"TruncatedSequenceAtEnd", "cut\xe2\x80", "cut\\xe2\\x80"},
@@ -158,6 +163,47 @@ TEST(Cli, ExtraArgumentsAreIgnored)
     Peer::sending_from(testnet::pool_address(0)).broadcast(R"({"version": 1})");
     EXPECT_TRUE(cli->wait_for_output(testnet::pool_address(0) + "\n", 2s));
 }
+
+struct EndCase {
+    const char *name;
+    std::vector<std::string> wrapper; // runs the tool, "" standing for it
+    int signal;                       // sent to it; 0: its output is closed instead
+    int status;                       // as Process::wait_for_exit gives it
+};
+
+void PrintTo(const EndCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+const EndCase end_cases[] = {
+    {"Interrupted", {""}, SIGINT, 128 + SIGINT},
+    {"Terminated", {""}, SIGTERM, 128 + SIGTERM},
+    {"OutputClosed", {""}, 0, 128 + SIGPIPE},
+    {"OutputClosedWithPipeSignalIgnored", {"/bin/sh", "-c", "trap '' PIPE; exec \"$0\"", ""}, 0, 1},
+};
+
+class CliEnd : public testing::TestWithParam<EndCase> {};
+
+// Shells and loops must see how the tool ended; it notices a closed output
+// without a line to write.
+TEST_P(CliEnd, EndsAsItsCauseWould)
+{
+    const EndCase &c = GetParam();
+    std::vector<std::string> argv = c.wrapper;
+    std::replace(argv.begin(), argv.end(), std::string(), std::string(OMBRIX_DISCOVERY_CLI));
+    Process cli(argv);
+    ASSERT_TRUE(cli.wait_for_output(testnet::host_address(1) + "\n", 2s)) << cli.err();
+    if (c.signal != 0)
+        kill(cli.pid(), c.signal);
+    else
+        cli.close_output();
+    EXPECT_EQ(cli.wait_for_exit(2s), c.status);
+    EXPECT_EQ(cli.err(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCause, CliEnd, testing::ValuesIn(end_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Cli, VerboseTracesEveryDatagram)
 {

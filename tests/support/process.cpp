@@ -131,6 +131,12 @@ void Process::send_line(std::string_view line)
         throw std::runtime_error("cannot write to the process");
 }
 
+void Process::close_output()
+{
+    close(out_fd_);
+    out_fd_ = -1;
+}
+
 int Process::wait_for_exit(std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;

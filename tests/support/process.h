@@ -29,6 +29,8 @@ public:
     // nothing once the timeout has passed or the output has ended.
     std::optional<std::string> next_line(std::chrono::milliseconds timeout);
     void send_line(std::string_view line);
+    // Closes the reading end of its standard output, as a pager that quits.
+    void close_output();
     // Waits for the process to end by itself and returns its exit status,
     // or -1 if it is still running after the timeout.
     int wait_for_exit(std::chrono::milliseconds timeout);

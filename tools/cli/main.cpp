@@ -1,13 +1,19 @@
 // SPDX-License-Identifier: MIT
 // ombrix-discovery-cli: prints one line per peer discovered on the local
-// network, until it is killed.
+// network, until it is interrupted or its output goes away.
 #include "peer_line.h"
 
 #include <obx_discovery/discovery.h>
 
+#include <glib-unix.h>
 #include <glib.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <clocale>
+#include <initializer_list>
 
 namespace {
 
@@ -16,6 +22,15 @@ gboolean verbose = FALSE;
 GOptionEntry entries[] = {
     {"verbose", 'v', 0, G_OPTION_ARG_NONE, &verbose, "Increase verbosity", nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
+};
+
+// How the run ends: by a signal, re-raised once the instance is freed, or
+// with an exit status.
+struct Ending {
+    GMainLoop *loop = nullptr;
+    int signal = 0;
+    int status = 0;
+    bool pipe_signal_ignored = false;
 };
 
 void on_discovery(const char *address_string, ObxPeerDetails details, void *)
@@ -42,6 +57,41 @@ gboolean parse_command_line(int *argc, char ***argv)
     return parsed;
 }
 
+Ending ending;
+
+gboolean on_signal(gpointer signal_number)
+{
+    ending.signal = GPOINTER_TO_INT(signal_number);
+    g_main_loop_quit(ending.loop);
+    return G_SOURCE_REMOVE;
+}
+
+// Its reader closed standard output: nothing printed from now on reaches
+// anyone, so the run is over. Ends as a pipeline's writer does.
+gboolean on_output_closed(gint, GIOCondition, gpointer)
+{
+    if (ending.pipe_signal_ignored)
+        ending.status = 1;
+    else
+        ending.signal = SIGPIPE;
+    g_main_loop_quit(ending.loop);
+    return G_SOURCE_REMOVE;
+}
+
+// Signals end the main loop, so that the instance is freed (a start-up
+// datagram still pending leaves) before the process ends as they would.
+// A write to a closed standard output fails instead of killing the process
+// from the listener thread; the watch on it ends the run.
+void watch_for_the_end()
+{
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        g_unix_signal_add(signal_number, on_signal, GINT_TO_POINTER(signal_number));
+    ending.pipe_signal_ignored = signal(SIGPIPE, SIG_IGN) == SIG_IGN;
+    if (fcntl(STDOUT_FILENO, F_GETFD) >= 0)
+        g_unix_fd_add(STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
+                      on_output_closed, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,15 +103,21 @@ int main(int argc, char **argv)
     if (!parse_command_line(&argc, &argv))
         return 1;
 
+    ending.loop = g_main_loop_new(nullptr, FALSE);
+    watch_for_the_end();
+
     ObxPeerDetails details{};
     details.type = OBX_PEER_TYPE_PROBE;
     ObxDiscovery *discovery = obx_discovery_new(details, on_discovery, nullptr);
     obx_discovery_set_verbose(discovery, verbose);
 
-    GMainLoop *loop = g_main_loop_new(nullptr, FALSE);
-    g_main_loop_run(loop);
+    g_main_loop_run(ending.loop);
 
-    g_main_loop_unref(loop);
     obx_discovery_free(discovery);
-    return 0;
+    g_main_loop_unref(ending.loop);
+    if (ending.signal != 0) {
+        signal(ending.signal, SIG_DFL);
+        raise(ending.signal);
+    }
+    return ending.status;
 }

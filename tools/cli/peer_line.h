@@ -9,8 +9,9 @@
 
 // The address, then the name, the web interface and the video stream where
 // present, each after one space; no line feed. Texts from the network are
-// made safe to print: the result is valid UTF-8 without control characters,
-// and undoing its escapes (\xNN, \uNNNN, \\) gives back each text.
+// escaped as in the library's messages: the result is valid UTF-8 without
+// control characters, and undoing its escapes (\n, \t, \xNN, \uNNNN, \\)
+// gives back each text.
 // Free with g_free().
 gchar *peer_line_new(const char *address_string, ObxPeerDetails details);
 
