@@ -11,11 +11,15 @@
 //   obx-bench window BUILD-DIR JSON    the desktop tool's list, with 1000 and
 //                                      100,000 cameras, on the X display of
 //                                      the environment
+//   obx-bench hostile BUILD-DIR JSON   a camera flooded with malformed
+//                                      datagrams; free() with standard error
+//                                      stalled; memory per forged sender
 //   obx-bench table JSON... OUTPUT     the passes' figures (each named by its
 //                                      file) beside their targets: printed,
 //                                      and written to OUTPUT.json and as
 //                                      Markdown to OUTPUT.md and
 //                                      OUTPUT-footprint.md
+#include "hostile.h"
 #include "table.h"
 
 #include "support/peer.h"
@@ -590,6 +594,8 @@ Json::Value run_pass(const std::string &pass, const std::string &build)
         return two_segments(build);
     if (pass == "footprint")
         return footprint(build);
+    if (pass == "hostile")
+        return hostile_peers(build);
     Bench bench(build, 1000);
     if (pass == "bursts")
         return bursts(bench);
@@ -636,7 +642,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "benchmark failed: %s\n", e.what());
         return 1;
     }
-    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint|window BUILD-DIR JSON\n"
+    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint|window|hostile BUILD-DIR JSON\n"
                     "       obx-bench table JSON... OUTPUT   (run bench/run)\n");
     return 2;
 }

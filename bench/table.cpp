@@ -160,6 +160,30 @@ void window_rows(Table &table, const Json::Value &window)
            site["longest_iteration_after_refresh_ms_worst"], 16);
 }
 
+void hostile_rows(Table &table, const Json::Value &hostile)
+{
+    const Json::Value &flood = hostile["flood"];
+    table.row("10 s of 10,000 malformed datagrams a second: lines / bytes on standard error",
+              format("%d / %d", flood["lines"].asInt(), flood["bytes"].asInt()),
+              "<= 50 + 20 a second, and the count", flood["lines"].asInt() <= 50 + 20 * 12 + 2);
+    for (const char *pass : {"flood", "flood_slow_console"}) {
+        const Json::Value &r = hostile[pass];
+        bool slow = std::string(pass) == "flood_slow_console";
+        table.row(format("... camera's answers to a probe each 100 ms%s (worst)",
+                         slow ? ", standard error at 11 KB/s" : ""),
+                  format("%d of %d, %.0f ms", r["answered"].asInt(), r["probes"].asInt(),
+                         r["answer_ms_worst"].asDouble()),
+                  "all, <= 250 ms",
+                  r["answered"] == r["probes"] && r["answer_ms_worst"].asDouble() <= 250);
+    }
+    double free_ms = hostile["free_stalled_stderr_ms_worst"].asDouble();
+    table.row("obx_discovery_free with standard error a full pipe (worst)",
+              format("%.1f ms", free_ms), "<= 100 ms", free_ms <= 100);
+    double per_address = hostile["reported_addresses"]["bytes_per_address"].asDouble();
+    table.row("reported-address set at 1,000,000 forged senders", format("%.1f B each", per_address),
+              "<= 24 B", per_address <= 24);
+}
+
 void footprint_rows(Table &table, const Json::Value &sizes, const Json::Value &camera)
 {
     std::string names, values;
@@ -192,6 +216,7 @@ void print_table(const Json::Value &passes, const std::string &output)
     segment_rows(table, passes["segments"]);
     load_rows(table, passes["main"]);
     window_rows(table, passes["window"]);
+    hostile_rows(table, passes["hostile"]);
     Table firmware(output + "-footprint.md");
     footprint_rows(firmware, passes["sizes"], passes["footprint"]);
 }

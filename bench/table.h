@@ -7,7 +7,7 @@
 #include <string>
 
 // Prints the figures of the passes (by name: main, bursts, segments,
-// footprint, sizes, window) beside their targets, and writes the same tables as
+// footprint, sizes, window, hostile) beside their targets, and writes the same tables as
 // Markdown: the tool's to OUTPUT.md, the camera's to OUTPUT-footprint.md.
 void print_table(const Json::Value &passes, const std::string &output);
 

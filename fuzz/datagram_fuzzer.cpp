@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (auto peer = decode_peer(root, payload, address_string, messages))
             read_in_full(peer->details());
     }
-    for (const std::string &message : messages)
-        check_message(message);
+    for (const Message &message : messages)
+        check_message(message.line());
     return 0;
 }

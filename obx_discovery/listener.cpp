@@ -19,8 +19,8 @@ namespace {
 
 void write_all(ObxDiscovery &self, const Messages &messages)
 {
-    for (const std::string &message : messages)
-        self.errors.write(message);
+    for (const Message &message : messages)
+        self.errors.write_line([&] { return message.line(); });
 }
 
 } // namespace

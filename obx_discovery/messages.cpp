@@ -15,16 +15,29 @@ iovec part(std::string_view text)
     return {const_cast<char *>(text.data()), text.size()};
 }
 
-// One write of text, detail and a line feed to fd, if fd takes it now: a
-// pipe nobody reads or a slow console must never hold the caller. The
-// descriptor stays blocking, as the host program and its shell share it.
-bool write_if_ready(int fd, std::string_view text, std::string_view detail)
+// Whether fd takes a line now: a pipe nobody reads or a slow console must
+// never hold the caller. The descriptor stays blocking, as the host program
+// and its shell share it; a line of at most a pipe's atomic size fits once
+// poll says so.
+bool takes_a_line_now(int fd)
 {
     pollfd ready{fd, POLLOUT, 0};
-    if (poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT))
-        return false;
+    return poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT);
+}
+
+// One write of text, detail and a line feed.
+void write_parts(int fd, std::string_view text, std::string_view detail)
+{
     iovec parts[] = {part(text), part(detail), part("\n")};
-    return writev(fd, parts, 3) > 0;
+    writev(fd, parts, 3);
+}
+
+bool write_if_ready(int fd, std::string_view text, std::string_view detail)
+{
+    if (!takes_a_line_now(fd))
+        return false;
+    write_parts(fd, text, detail);
+    return true;
 }
 
 } // namespace
@@ -76,19 +89,31 @@ bool ErrorLog::write_suppressed_count()
     return true;
 }
 
-void ErrorLog::write(std::string_view text, std::string_view detail)
+bool ErrorLog::admit()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
     Clock::time_point now = Clock::now();
     refill(now);
     // The count goes before the next message, when both are allowed; in a
     // steady flood it waits for the flood to end.
     if (suppressed_ > 0 && allowance_ >= 2)
         write_suppressed_count();
-    if (!take_allowance() || !write_if_ready(STDERR_FILENO, text, detail)) {
-        ++suppressed_;
-        report_due_ = now + QUIET;
-    }
+    if (take_allowance() && takes_a_line_now(STDERR_FILENO))
+        return true;
+    ++suppressed_;
+    report_due_ = now + QUIET;
+    return false;
+}
+
+void ErrorLog::write_admitted(std::string_view text, std::string_view detail)
+{
+    write_parts(STDERR_FILENO, text, detail);
+}
+
+void ErrorLog::write(std::string_view text, std::string_view detail)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (admit())
+        write_admitted(text, detail);
 }
 
 int ErrorLog::milliseconds_to_report() const

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 // Writes text, detail and a line feed to standard error if it can take them
@@ -33,12 +34,24 @@ public:
     // Thread-safe; allocates nothing.
     void write(std::string_view text, std::string_view detail = {});
 
+    // The same for the line that make_line() returns, which is only built
+    // when it can be written: in a flood most are not.
+    template <typename MakeLine> void write_line(MakeLine make_line)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (admit())
+            write_admitted(make_line(), {});
+    }
+
     // Milliseconds until report_suppressed() is due; -1 with nothing held.
     int milliseconds_to_report() const;
     // Writes "N more messages suppressed" once it is due.
     void report_suppressed();
 
 private:
+    // Whether a line may be written now; if not, it is counted.
+    bool admit();
+    void write_admitted(std::string_view text, std::string_view detail);
     // Adds the allowance earned since the last refill.
     void refill(Clock::time_point now);
     // Takes one line's allowance; false if there is none.

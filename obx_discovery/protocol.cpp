@@ -80,20 +80,22 @@ std::string complete_url(const std::string &url, const std::string &scheme,
 ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload, Messages &messages)
 {
     if (!root.isMember("type")) {
-        messages.push_back(message_line("no peer type: ", payload));
+        messages.emplace_back("no peer type: ", payload);
         return OBX_PEER_TYPE_UNKNOWN;
     }
     const Json::Value &type = root["type"];
     if (!type.isString()) {
-        messages.push_back(message_line("peer type is not string: ", compact(type)));
+        messages.emplace_back("peer type is not string: ", type);
         return OBX_PEER_TYPE_UNKNOWN;
     }
-    std::string name = type.asString();
+    const char *begin = nullptr, *end = nullptr;
+    type.getString(&begin, &end);
+    std::string_view name(begin, static_cast<size_t>(end - begin));
     if (name == "VideoTransmitter")
         return OBX_PEER_TYPE_VIDEO_TRANSMITTER;
     if (name == "Probe")
         return OBX_PEER_TYPE_PROBE;
-    messages.push_back(message_line("unknown peer type: ", name));
+    messages.emplace_back("unknown peer type: ", name);
     return OBX_PEER_TYPE_UNKNOWN;
 }
 
@@ -106,7 +108,7 @@ bool read_text(const Json::Value &root, const char *key, const char *error,
         return true;
     const Json::Value &value = root[key];
     if (!value.isString()) {
-        messages.push_back(message_line(error, compact(value)));
+        messages.emplace_back(error, value);
         return false;
     }
     out = value.asString();
@@ -154,23 +156,23 @@ DatagramKind decode_header(std::string_view payload, Json::Value &root, Messages
         return DatagramKind::MALFORMED;
     std::optional<Json::Value> parsed = parse_json(payload);
     if (!parsed) {
-        messages.push_back(message_line("json parsing error: ", payload));
+        messages.emplace_back("json parsing error: ", payload);
         return DatagramKind::MALFORMED;
     }
     root = std::move(*parsed);
     // A top-level null reads as an empty object; other non-objects would
     // make jsoncpp's member accessors throw.
     if (!root.isObject() && !root.isNull()) {
-        messages.push_back(message_line("datagram is not an object: ", compact(root)));
+        messages.emplace_back("datagram is not an object: ", root);
         return DatagramKind::MALFORMED;
     }
     const Json::Value &version = root["version"];
     if (!version.isInt()) {
-        messages.push_back(message_line("protocol version is not integer: ", compact(version)));
+        messages.emplace_back("protocol version is not integer: ", version);
         return DatagramKind::MALFORMED;
     }
     if (version.asInt() != 1) {
-        messages.push_back(message_line("unsupported protocol version: ", compact(version)));
+        messages.emplace_back("unsupported protocol version: ", version);
         return DatagramKind::MALFORMED;
     }
     return root.isMember("probe") ? DatagramKind::PROBE : DatagramKind::PRESENCE;
@@ -190,6 +192,11 @@ std::optional<PeerDescription> decode_peer(const Json::Value &root, std::string_
     if (peer.http_url)
         peer.http_url = complete_url(*peer.http_url, "http", "https", sender_address);
     return peer;
+}
+
+std::string Message::line() const
+{
+    return message_line(text_, value_ ? compact(*value_) : peer_text_);
 }
 
 ObxPeerDetails PeerDescription::details() const

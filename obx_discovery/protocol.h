@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The discovery protocol, version 1, with no socket, thread or instance:
 // the text of a datagram, and the steps of reading one. Each step that finds
-// fault says so in messages that are ready to write: one line each, the
-// peer's part escaped and bounded (peer_text.h).
+// fault says so in messages, each written as one line with the peer's part
+// escaped and bounded (peer_text.h).
 #ifndef OBX_DISCOVERY_PROTOCOL_H
 #define OBX_DISCOVERY_PROTOCOL_H
 
@@ -29,8 +29,25 @@ std::string encode_datagram(DatagramType type, ObxPeerType peer_type,
                             const std::string &device_name, const std::string &rtsp_url,
                             const std::string &http_url);
 
-// Message lines, without their line feeds.
-using Messages = std::vector<std::string>;
+// What a step has to say: its own words, then what the peer sent, as text
+// or as a value. It refers to the datagram's text and parsed value, and is
+// valid while they are.
+class Message {
+public:
+    Message(const char *text, std::string_view peer_text) : text_(text), peer_text_(peer_text) {}
+    Message(const char *text, const Json::Value &value) : text_(text), value_(&value) {}
+
+    // The line to write, without its line feed. Built only when asked for,
+    // as writing a value costs more than reading it.
+    std::string line() const;
+
+private:
+    const char *text_;
+    std::string_view peer_text_;
+    const Json::Value *value_ = nullptr;
+};
+
+using Messages = std::vector<Message>;
 
 // The text of length received bytes: up to the first NUL, or all of them.
 std::string_view payload_text(const char *received, size_t length);

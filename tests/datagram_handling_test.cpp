@@ -36,9 +36,10 @@ TEST_P(DatagramHandling, HandlesDatagram)
             Reports::callback(sender.c_str(), peer->details(), &reports);
     }
     std::string errors;
-    for (const std::string &message : messages) {
-        EXPECT_LE(message.size() + 1, MESSAGE_LIMIT);
-        errors += message + "\n";
+    for (const Message &message : messages) {
+        std::string line = message.line();
+        EXPECT_LE(line.size() + 1, MESSAGE_LIMIT);
+        errors += line + "\n";
     }
     expect_handled(c, errors, reports, sender);
 }

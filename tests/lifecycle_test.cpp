@@ -10,7 +10,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,7 +19,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <stdexcept>
 
 extern char **environ;
 
@@ -104,37 +102,6 @@ std::vector<std::string> socket_descriptors(pid_t pid)
 }
 
 // A program started while an instance runs must not keep its port.
-// Standard error a pipe that nobody reads, full already: what a program
-// meets whose reader has stopped.
-class StalledStandardError {
-public:
-    StalledStandardError()
-    {
-        if (pipe2(pipe_, O_CLOEXEC) < 0)
-            throw std::runtime_error("pipe failed");
-        fcntl(pipe_[1], F_SETFL, O_NONBLOCK);
-        char chunk[4096] = {};
-        while (write(pipe_[1], chunk, sizeof chunk) > 0) {
-        }
-        fcntl(pipe_[1], F_SETFL, 0); // blocking again, as a real one is
-        fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        dup2(pipe_[1], STDERR_FILENO);
-    }
-    StalledStandardError(const StalledStandardError &) = delete;
-    StalledStandardError &operator=(const StalledStandardError &) = delete;
-    ~StalledStandardError()
-    {
-        dup2(saved_, STDERR_FILENO);
-        for (int fd : {saved_, pipe_[0], pipe_[1]})
-            close(fd);
-    }
-
-private:
-    int pipe_[2] = {-1, -1};
-    int saved_ = -1;
-};
-
 TEST(Lifecycle, StalledStandardErrorNeverHoldsTheInstance)
 {
     Reports reports;

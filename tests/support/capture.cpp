@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "capture.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,4 +33,25 @@ std::string OutputCapture::text() const
     for (off_t at = 0; (size = pread(file_, chunk, sizeof chunk, at)) > 0; at += size)
         all.append(chunk, static_cast<size_t>(size));
     return all;
+}
+
+StalledStandardError::StalledStandardError()
+{
+    if (pipe2(pipe_, O_CLOEXEC) < 0)
+        throw std::runtime_error("pipe failed");
+    fcntl(pipe_[1], F_SETFL, O_NONBLOCK);
+    char chunk[4096] = {};
+    while (write(pipe_[1], chunk, sizeof chunk) > 0) {
+    }
+    fcntl(pipe_[1], F_SETFL, 0); // blocking again, as a real one is
+    fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    dup2(pipe_[1], STDERR_FILENO);
+}
+
+StalledStandardError::~StalledStandardError()
+{
+    dup2(saved_, STDERR_FILENO);
+    for (int fd : {saved_, pipe_[0], pipe_[1]})
+        close(fd);
 }

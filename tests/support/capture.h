@@ -21,4 +21,18 @@ private:
     int file_;
 };
 
+// Makes standard error, until destruction, a pipe that nobody reads and
+// that is full already: what a program meets whose reader has stopped.
+class StalledStandardError {
+public:
+    StalledStandardError();
+    StalledStandardError(const StalledStandardError &) = delete;
+    StalledStandardError &operator=(const StalledStandardError &) = delete;
+    ~StalledStandardError();
+
+private:
+    int pipe_[2] = {-1, -1};
+    int saved_ = -1;
+};
+
 #endif

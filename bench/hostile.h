@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+#ifndef BENCH_HOSTILE_H
+#define BENCH_HOSTILE_H
+
+#include <json/value.h>
+
+#include <string>
+
+// What hostile peers cost, on host 1 of a two-host test network: what a
+// camera writes and answers during a flood of malformed datagrams, with its
+// standard error read freely and at a serial console's pace; free() with
+// standard error stalled; and the memory of the reported addresses at
+// 1,000,000 forged senders.
+Json::Value hostile_peers(const std::string &build);
+
+#endif
