@@ -65,15 +65,6 @@ void note_probe(ObxDiscovery &self);
 // Makes the presence thread see should_quit, once it has been set.
 void stop_answering(ObxDiscovery &self);
 
-enum class DatagramAction { NONE, ANSWER_PROBE };
-
-// Checks one received datagram, the length bytes at received (at most
-// RECEIVE_BUFFER_SIZE), from sender, and reports its sender if it is a new
-// peer. Tells whether the datagram was a probe to answer. Never reads past
-// length. Throws only when memory runs out.
-DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
-                               in_addr sender);
-
 // Body of the listener thread: runs until should_quit is seen.
 void listen_for(ObxDiscovery *self);
 

@@ -23,8 +23,12 @@ void write_all(ObxDiscovery &self, const Messages &messages)
         self.errors.write_line([&] { return message.line(); });
 }
 
-} // namespace
+enum class DatagramAction { NONE, ANSWER_PROBE };
 
+// Checks one received datagram, the length bytes at received (at most
+// RECEIVE_BUFFER_SIZE), from sender, and reports its sender if it is a new
+// peer. Tells whether the datagram was a probe to answer. Never reads past
+// length. Throws only when memory runs out.
 DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
                                in_addr sender)
 {
@@ -35,10 +39,10 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     if (self.verbose)
         trace(true, message_line(std::string("received from ") + address_string + ": ", payload));
 
-    Messages messages;
+    Messages header_messages;
     Json::Value root;
-    DatagramKind kind = decode_header(payload, root, messages);
-    write_all(self, messages);
+    DatagramKind kind = decode_header(payload, root, header_messages);
+    write_all(self, header_messages);
     if (kind == DatagramKind::PROBE)
         return DatagramAction::ANSWER_PROBE;
     if (kind != DatagramKind::PRESENCE || !self.callback)
@@ -51,14 +55,14 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     // Recorded before the members are read: a sender that fails them once
     // is never reported by this instance.
     self.discovered_addresses.insert(sender);
-    std::optional<PeerDescription> peer = decode_peer(root, payload, address_string, messages);
-    write_all(self, messages);
+    Messages member_messages;
+    std::optional<PeerDescription> peer =
+        decode_peer(root, payload, address_string, member_messages);
+    write_all(self, member_messages);
     if (peer)
         self.callback(address_string, peer->details(), self.callback_data);
     return DatagramAction::NONE;
 }
-
-namespace {
 
 // Datagrams taken off the socket ahead of their handling. The answers of a
 // site's cameras arrive in one burst, faster than they can be parsed, and
