@@ -146,6 +146,8 @@ std::string encode_datagram(DatagramType type, ObxPeerType peer_type,
 
 std::string_view payload_text(const char *received, size_t length)
 {
+    if (length == 0)
+        return {}; // received may then be null
     // A full buffer has no NUL of its own.
     return {received, strnlen(received, length)};
 }
