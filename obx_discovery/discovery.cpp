@@ -76,7 +76,7 @@ void join_if_started(std::thread &thread)
 void stop(ObxDiscovery &self)
 {
     self.should_quit = true;
-    stop_answering(self);
+    wake_senders(self);
     // Wakes the listener's blocked receive, even on an unconnected socket.
     shutdown(self.sockfd, SHUT_RDWR);
     join_if_started(self.presence_thread);
@@ -104,8 +104,7 @@ extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryF
         open_socket(*self);
         start_thread(*self, self->listen_thread, listen_for, self.get());
         if (callback)
-            start_thread(*self, self->discovery_thread, broadcast_datagram, self.get(),
-                         DatagramType::PROBE);
+            start_thread(*self, self->discovery_thread, probe_at_start, self.get());
         start_thread(*self, self->presence_thread, announce_and_answer, self.get());
         return self.release();
     } catch (const std::exception &e) {

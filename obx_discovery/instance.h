@@ -21,7 +21,16 @@ constexpr auto SEND_DELAY = std::chrono::milliseconds(40);
 
 using Clock = std::chrono::steady_clock;
 
-// When the presence thread answers the probes the listener has heard.
+// The start-up probe and presence leave again at these times after the
+// start. Broadcasts are never acknowledged, and Wi-Fi loses a tenth to a
+// third of them: with four probes, a start lists nothing only if all four
+// are lost. Each repeat draws an answer from every camera, so they are few.
+constexpr std::chrono::milliseconds STARTUP_REPEATS[] = {std::chrono::milliseconds(500),
+                                                         std::chrono::milliseconds(1500),
+                                                         std::chrono::milliseconds(3500)};
+
+// When the presence thread answers the probes the listener has heard. Its
+// mutex and condition also wake the start-up threads when the instance stops.
 struct AnswerSchedule {
     std::mutex mutex;
     std::condition_variable changed;
@@ -46,6 +55,7 @@ struct ObxDiscovery {
     void *callback_data = nullptr;
     AnswerSchedule answers;
     ErrorLog errors;
+    Clock::time_point started_at = Clock::now();
 };
 
 // Broadcasts one datagram at once, out of every interface that can
@@ -55,15 +65,20 @@ void send_datagram(ObxDiscovery *self, DatagramType type);
 // Waits 40 ms, then sends one datagram. Never throws.
 void broadcast_datagram(ObxDiscovery *self, DatagramType type);
 
-// Body of the presence thread: the start-up presence, then an answer to the
-// probes the listener notes, until should_quit is seen.
+// Body of the presence thread: the start-up presence and its repeats, and an
+// answer to the probes the listener notes, until should_quit is seen.
 void announce_and_answer(ObxDiscovery *self);
+
+// Body of the discovery thread: the start-up probe and its repeats, until
+// should_quit is seen.
+void probe_at_start(ObxDiscovery *self);
 
 // Called by the listener for each probe it hears; never waits for a send.
 void note_probe(ObxDiscovery &self);
 
-// Makes the presence thread see should_quit, once it has been set.
-void stop_answering(ObxDiscovery &self);
+// Makes the presence and discovery threads see should_quit, once it has been
+// set: a repeat not yet due is not waited for.
+void wake_senders(ObxDiscovery &self);
 
 // Body of the listener thread: runs until should_quit is seen.
 void listen_for(ObxDiscovery *self);
