@@ -11,6 +11,9 @@
 //   obx-bench window BUILD-DIR JSON    the desktop tool's list, with 1000 and
 //                                      100,000 cameras, on the X display of
 //                                      the environment
+//   obx-bench lossy BUILD-DIR JSON     50 cameras over a link that loses 10 %
+//                                      and 20 % each way; a start's traffic
+//                                      at 1000 cameras
 //   obx-bench hostile BUILD-DIR JSON   a camera flooded with malformed
 //                                      datagrams; free() with standard error
 //                                      stalled; memory per forged sender
@@ -40,6 +43,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -87,15 +91,36 @@ public:
     Simulator(const std::string &program, int cameras)
         : process_({program, "--pool", std::to_string(cameras)}, {}, true)
     {
-        if (reply() != "ready")
+        if (next_line() != "ready")
             throw std::runtime_error("the simulator did not start");
     }
     std::string command(const std::string &line)
     {
         process_.send_line(line);
-        return reply();
+        for (;;) {
+            std::string reply = next_line();
+            if (reply.rfind("answered ", 0) != 0)
+                return reply;
+            answered_.push_back(reply); // a probe's, which a tool may repeat at any time
+        }
     }
-    std::string reply()
+    // The report of the answers to the first probe heard after start: those
+    // to the probes of tools started earlier are skipped.
+    std::string answered_after(Clock::time_point start)
+    {
+        long start_us =
+            std::chrono::duration_cast<std::chrono::microseconds>(start.time_since_epoch()).count();
+        for (;;) {
+            std::string line = answered_.empty() ? next_line() : answered_.front();
+            if (!answered_.empty())
+                answered_.pop_front();
+            if (line.rfind("answered ", 0) == 0 && std::stol(line.substr(line.rfind(' ') + 1)) >= start_us)
+                return line;
+        }
+    }
+
+private:
+    std::string next_line()
     {
         auto line = process_.next_line(60s);
         if (!line)
@@ -103,8 +128,8 @@ public:
         return *line;
     }
 
-private:
     Process process_;
+    std::deque<std::string> answered_;
 };
 
 // Counts lines of the tool that name one of the pool's cameras, until count
@@ -130,6 +155,7 @@ int read_camera_lines(Process &tool, int count, Clock::time_point deadline, Cloc
 struct UdpCounters {
     long delivered = 0;
     long dropped = 0;
+    long sent = 0;
 };
 
 UdpCounters read_udp_counters()
@@ -146,6 +172,8 @@ UdpCounters read_udp_counters()
             counters.delivered = std::stol(number);
         if (name == "RcvbufErrors")
             counters.dropped = std::stol(number);
+        if (name == "OutDatagrams")
+            counters.sent = std::stol(number);
     }
     return counters;
 }
@@ -245,7 +273,7 @@ struct Bench {
             Process tool({cli});
             Clock::time_point last = start;
             int reported = read_camera_lines(tool, cameras, start + 3s, last);
-            double sending = static_cast<double>(micros_of(simulator.reply())) / 1000.0;
+            double sending = static_cast<double>(micros_of(simulator.answered_after(start))) / 1000.0;
             rusage usage = tool.interrupt();
             fewest = std::min(fewest, reported);
             r["reported"].append(reported);
@@ -354,7 +382,6 @@ struct Bench {
             Process tool({cli});
             Clock::time_point last;
             read_camera_lines(tool, 1000, Clock::now() + 3s, last);
-            simulator.reply();
             simulator.command("answer 0");
             std::this_thread::sleep_for(100ms);
             first.push_back(static_cast<double>(tool.resident_kib()));
@@ -372,8 +399,8 @@ struct Bench {
         std::vector<double> cpu;
         for (int run = 0; run < RUNS; ++run) {
             Process tool({cli});
-            tool.next_line(2s);                 // its own announcement: it is up
-            std::this_thread::sleep_for(500ms); // and its start-up traffic is over
+            tool.next_line(2s);               // its own announcement: it is up
+            std::this_thread::sleep_for(4s); // and its start-up traffic, repeats included, is over
             double before = tool.cpu_seconds();
             std::this_thread::sleep_for(10s);
             cpu.push_back((tool.cpu_seconds() - before) * 1000.0);
@@ -449,7 +476,7 @@ Json::Value footprint(const std::string &build)
 {
     Process camera({build + "/examples/obx-camera", "--name", "Camera", "--rtsp", "rtsp:///live",
                     "--http", "http://:80/"});
-    std::this_thread::sleep_for(1s); // its start-up datagrams are out
+    std::this_thread::sleep_for(4s); // its start-up datagrams, repeats included, are out
     std::string status = "/proc/" + std::to_string(camera.pid()) + "/status";
     Json::Value r;
     r["threads"] = static_cast<Json::Int64>(status_field(status, "Threads"));
@@ -538,9 +565,10 @@ Json::Value window_at_large_site(Bench &bench, const std::string &build)
     bench.simulator.command("answer 1000");
     std::vector<double> listed, longest;
     for (int run = 0; run < RUNS; ++run) {
+        auto start = Clock::now();
         Window window(build);
         Window::Rows rows = window.rows(1000, 10s);
-        long answered_at = last_number(bench.simulator.reply());
+        long answered_at = last_number(bench.simulator.answered_after(start));
         listed.push_back(static_cast<double>(rows.at_us - answered_at) / 1000.0);
         longest.push_back(static_cast<double>(rows.longest_us) / 1000.0);
     }
@@ -573,6 +601,66 @@ Json::Value window_at_large_site(Bench &bench, const std::string &build)
     return r;
 }
 
+// A lossy link, as Wi-Fi is for broadcasts: the tool's host loses a share
+// of the discovery datagrams it sends and of those it receives, at random.
+class LossyLink {
+public:
+    explicit LossyLink(int percent)
+    {
+        testnet::nft_on_host(1, {"add", "table", "inet", "lossy"});
+        for (const char *hook : {"input", "output"}) {
+            testnet::nft_on_host(1, {"add", "chain", "inet", "lossy", hook,
+                                     std::string("{ type filter hook ") + hook + " priority 0; }"});
+            testnet::nft_on_host(1, {"add", "rule", "inet", "lossy", hook, "udp", "dport", "13702",
+                                     "numgen", "random", "mod", "100", "<",
+                                     std::to_string(percent), "drop"});
+        }
+    }
+    LossyLink(const LossyLink &) = delete;
+    LossyLink &operator=(const LossyLink &) = delete;
+    ~LossyLink() { testnet::nft_on_host(1, {"delete", "table", "inet", "lossy"}); }
+};
+
+// Cameras listed within 4 s of a start over a lossy link, 10 starts at each
+// loss; and the datagrams one start sends and draws at 1000 cameras.
+Json::Value lossy_links(Bench &bench)
+{
+    Json::Value r;
+    const int cameras = 50;
+    bench.simulator.command("answer " + std::to_string(cameras));
+    for (int percent : {10, 20}) {
+        LossyLink link(percent);
+        std::vector<double> listed;
+        for (int run = 0; run < 10; ++run) {
+            auto start = Clock::now();
+            Process tool({bench.cli});
+            Clock::time_point last;
+            listed.push_back(read_camera_lines(tool, cameras, start + 4s, last) * 100.0 / cameras);
+        }
+        Json::Value &l = r["loss"][std::to_string(percent)];
+        for (double share : listed)
+            l["listed_percent"].append(share);
+        l["median_percent"] = median(listed);
+        l["worst_percent"] = *std::min_element(listed.begin(), listed.end());
+    }
+
+    bench.simulator.command("answer 1000");
+    UdpCounters before = read_udp_counters();
+    {
+        auto start = Clock::now();
+        Process tool({bench.cli});
+        Clock::time_point last;
+        read_camera_lines(tool, 1000, start + 4s, last);
+        std::this_thread::sleep_until(start + 4s); // every repeat and its answers
+        tool.interrupt();
+    }
+    UdpCounters after = read_udp_counters();
+    r["startup_1000"]["received"] = static_cast<Json::Int64>(after.delivered - before.delivered);
+    r["startup_1000"]["sent"] = static_cast<Json::Int64>(after.sent - before.sent);
+    bench.simulator.command("answer 0");
+    return r;
+}
+
 // Bursts of answers as a desktop user meets them: whoever runs this pass,
 // with the kernel's receive-buffer ceiling as it is.
 Json::Value bursts(Bench &bench)
@@ -601,6 +689,8 @@ Json::Value run_pass(const std::string &pass, const std::string &build)
         return bursts(bench);
     if (pass == "window")
         return window_at_large_site(bench, build);
+    if (pass == "lossy")
+        return lossy_links(bench);
     for (int cameras : {1, 50, 250, 1000})
         bench.discovery(cameras);
     bench.flood();
@@ -642,7 +732,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "benchmark failed: %s\n", e.what());
         return 1;
     }
-    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint|window|hostile BUILD-DIR JSON\n"
+    fprintf(stderr, "usage: obx-bench main|bursts|segments|footprint|window|lossy|hostile BUILD-DIR JSON\n"
                     "       obx-bench table JSON... OUTPUT   (run bench/run)\n");
     return 2;
 }

@@ -160,6 +160,21 @@ void window_rows(Table &table, const Json::Value &window)
            site["longest_iteration_after_refresh_ms_worst"], 16);
 }
 
+void lossy_rows(Table &table, const Json::Value &lossy)
+{
+    for (const char *percent : {"10", "20"}) {
+        const Json::Value &l = lossy["loss"][percent];
+        double median = l["median_percent"].asDouble(), worst = l["worst_percent"].asDouble();
+        table.row(format("50 cameras, %s %% loss each way: listed within 4 s, median / worst of %u starts",
+                         percent, l["listed_percent"].size()),
+                  format("%.0f %% / %.0f %%", median, worst), ">= 95 % / not none",
+                  median >= 95 && worst > 0);
+    }
+    const Json::Value &startup = lossy["startup_1000"];
+    table.row("one start at 1000 cameras: datagrams sent / received by the tool's host",
+              format("%d / %d", startup["sent"].asInt(), startup["received"].asInt()));
+}
+
 void hostile_rows(Table &table, const Json::Value &hostile)
 {
     const Json::Value &flood = hostile["flood"];
@@ -216,6 +231,7 @@ void print_table(const Json::Value &passes, const std::string &output)
     segment_rows(table, passes["segments"]);
     load_rows(table, passes["main"]);
     window_rows(table, passes["window"]);
+    lossy_rows(table, passes["lossy"]);
     hostile_rows(table, passes["hostile"]);
     Table firmware(output + "-footprint.md");
     footprint_rows(firmware, passes["sizes"], passes["footprint"]);

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The bytes an instance puts on the wire, as an independent peer hears them.
 #include "support/peer.h"
-#include "support/process.h"
 #include "support/reports.h"
 #include "support/testnet.h"
 
@@ -9,7 +8,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -165,25 +163,16 @@ class FirstProbeLostOnHost2 {
 public:
     FirstProbeLostOnHost2()
     {
-        nft({"add", "table", "inet", "lossy"});
-        nft({"add", "chain", "inet", "lossy", "in", "{ type filter hook input priority 0; }"});
-        nft({"add", "rule", "inet", "lossy", "in", "udp", "dport", "13702", "@th,88,48",
-             "0x2270726f6265", "numgen", "inc", "mod", "1000000", "==", "0", "drop"});
+        testnet::nft_on_host(2, {"add", "table", "inet", "lossy"});
+        testnet::nft_on_host(2, {"add", "chain", "inet", "lossy", "in",
+                                 "{ type filter hook input priority 0; }"});
+        testnet::nft_on_host(2, {"add", "rule", "inet", "lossy", "in", "udp", "dport", "13702",
+                                 "@th,88,48", "0x2270726f6265", "numgen", "inc", "mod", "1000000",
+                                 "==", "0", "drop"});
     }
     FirstProbeLostOnHost2(const FirstProbeLostOnHost2 &) = delete;
     FirstProbeLostOnHost2 &operator=(const FirstProbeLostOnHost2 &) = delete;
-    ~FirstProbeLostOnHost2() { nft({"delete", "table", "inet", "lossy"}); }
-
-private:
-    static void nft(const std::vector<std::string> &args)
-    {
-        std::vector<std::string> argv = {"/usr/bin/nsenter", "-t", testnet::host_pid(2), "-n", "--",
-                                         "/usr/sbin/nft"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        Process command(argv);
-        if (command.wait_for_exit(5s) != 0)
-            throw std::runtime_error("nft failed: " + command.err());
-    }
+    ~FirstProbeLostOnHost2() { testnet::nft_on_host(2, {"delete", "table", "inet", "lossy"}); }
 };
 
 TEST(StartUp, CameraListedAlthoughTheFirstProbeIsLost)

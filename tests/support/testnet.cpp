@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "testnet.h"
 
+#include "process.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
@@ -131,6 +133,16 @@ void run_on_host(int host, const std::function<void()> &work)
     }).join();
     if (!error.empty())
         throw std::runtime_error(error);
+}
+
+void nft_on_host(int host, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {"/usr/bin/nsenter", "-t", host_pid(host), "-n", "--",
+                                     "/usr/sbin/nft"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Process nft(argv);
+    if (nft.wait_for_exit(std::chrono::seconds(5)) != 0)
+        throw std::runtime_error("nft failed: " + nft.err());
 }
 
 } // namespace testnet

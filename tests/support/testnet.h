@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testnet {
 
@@ -35,6 +36,10 @@ std::string address_after(const std::string &address, uint32_t steps);
 // Runs work on a thread inside host n's network namespace. Sockets and
 // threads created there belong to that host for good.
 void run_on_host(int host, const std::function<void()> &work);
+
+// Runs nft with args in host n's network namespace, to drop some of its
+// traffic as a lossy link would; throws if nft fails.
+void nft_on_host(int host, const std::vector<std::string> &args);
 
 } // namespace testnet
 
