@@ -68,7 +68,9 @@ typedef struct ObxDiscovery ObxDiscovery;
 
 /* Creates an instance that binds UDP port 13702, announces details 40 ms
  * later and, if callback is not NULL, also probes the network and reports
- * peers to it with user_data. Returns NULL only when out of memory. */
+ * peers to it with user_data. Both start-up datagrams are repeated 0.5, 1.5
+ * and 3.5 s after the start, as broadcasts may be lost. Returns NULL only
+ * when out of memory. */
 OBX_DISCOVERY_EXPORT ObxDiscovery *obx_discovery_new(ObxPeerDetails details,
                                                      ObxDiscoveryFunc callback,
                                                      void *user_data);
@@ -78,8 +80,8 @@ OBX_DISCOVERY_EXPORT ObxDiscovery *obx_discovery_new(ObxPeerDetails details,
 OBX_DISCOVERY_EXPORT void obx_discovery_set_verbose(ObxDiscovery *obx_discovery, bool verbose);
 
 /* Stops the instance and releases it. Blocks until its threads have ended:
- * start-up datagrams still pending are sent first. Does nothing when self
- * is NULL. */
+ * the first start-up datagrams, if still pending, are sent first; repeats
+ * not yet due are not. Does nothing when self is NULL. */
 OBX_DISCOVERY_EXPORT void obx_discovery_free(ObxDiscovery *self);
 
 #ifdef __cplusplus
