@@ -17,8 +17,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
