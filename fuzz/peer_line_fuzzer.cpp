@@ -5,27 +5,13 @@
 // texts as they were sent.
 #include "peer_line.h"
 #include "peer_texts.h"
+#include "safe_line.h"
 
 #include <glib.h>
 
 namespace {
 
 constexpr const char *ADDRESS = "192.0.2.9";
-
-bool is_unsafe(gunichar c)
-{
-    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
-
-void check_safe(const char *line)
-{
-    if (!g_utf8_validate(line, -1, nullptr))
-        __builtin_trap();
-    for (const char *at = line; *at; at = g_utf8_next_char(at))
-        if (is_unsafe(g_utf8_get_char(at)))
-            __builtin_trap();
-}
 
 // The value of the digits hex digits at text; traps on anything else, so
 // that a malformed escape is a finding. Stops at the line's NUL.
@@ -85,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     PeerTexts sent(data, size);
     gchar *line = peer_line_new(ADDRESS, sent.details());
-    check_safe(line);
+    check_safe_line(line);
 
     std::string expected = ADDRESS;
     for (const std::string &text : sent.texts)

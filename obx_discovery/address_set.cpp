@@ -54,11 +54,14 @@ bool AddressSet::insert(in_addr address)
         count_ += added;
         return added;
     }
-    if (contains(address))
+    size_t at = slots_.empty() ? 0 : slot_of(key);
+    if (!slots_.empty() && slots_[at] == key)
         return false;
-    if ((count_ + 1) * 4 > slots_.size() * 3)
+    if ((count_ + 1) * 4 > slots_.size() * 3) {
         grow();
-    slots_[slot_of(key)] = key;
+        at = slot_of(key);
+    }
+    slots_[at] = key;
     ++count_;
     return true;
 }

@@ -48,13 +48,12 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     if (kind != DatagramKind::PRESENCE || !self.callback)
         return DatagramAction::NONE;
 
-    if (self.discovered_addresses.contains(sender)) {
+    // Recorded before the members are read: a sender that fails them once
+    // is never reported by this instance.
+    if (!self.discovered_addresses.insert(sender)) {
         trace(self.verbose, "already reported: ", address_string);
         return DatagramAction::NONE;
     }
-    // Recorded before the members are read: a sender that fails them once
-    // is never reported by this instance.
-    self.discovered_addresses.insert(sender);
     Messages member_messages;
     std::optional<PeerDescription> peer =
         decode_peer(root, payload, address_string, member_messages);

@@ -77,14 +77,11 @@ bool ErrorLog::take_allowance()
 
 bool ErrorLog::write_suppressed_count()
 {
-    if (!take_allowance())
-        return false;
     char count[48];
     snprintf(count, sizeof count, "%lu more messages suppressed", suppressed_);
-    if (!write_if_ready(STDERR_FILENO, count, {})) {
-        allowance_ += 1;
+    if (allowance_ < 1 || !write_if_ready(STDERR_FILENO, count, {}))
         return false;
-    }
+    allowance_ -= 1;
     suppressed_ = 0;
     return true;
 }
