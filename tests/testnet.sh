@@ -3,7 +3,7 @@
 # Runs a command on a private virtual LAN, so that nothing it broadcasts can
 # reach a real network.
 #
-#   testnet.sh [--hosts N] [--segments 1|2] [--pool N] [--pool-net CIDR] -- COMMAND [ARG...]
+#   testnet.sh [--hosts N] [--segments 1|2 | --routed] [--pool N] [--pool-net CIDR] -- COMMAND [ARG...]
 #
 # The LAN lives in anonymous network namespaces: a "switch" namespace holding
 # a bridge, and N hosts (default 2), each joined to the bridge by a veth link
@@ -13,6 +13,11 @@
 # (TEST-NET-2): host 1 is on both (obx1, 198.51.100.1, no default route
 # there), host 2 on the first only, and every later host i on the second only,
 # as 198.51.100.i.
+# --routed builds the two segments as a site with a router would: host 2 is
+# the router, on both segments (obx0 and obx1) and forwarding between them;
+# host 1 is on the first only, every later host on the second only, and each
+# host's default route leads through the router. No broadcast crosses it
+# until a relay runs there.
 # The last host also carries a pool of secondary addresses (default 100, .100
 # onwards on its segment), so that one process there can stand for many peers.
 # A larger pool can be put on a network of its own with --pool-net, e.g.
@@ -31,19 +36,21 @@ set -euo pipefail
 
 hosts=2
 segments=1
+routed=0
 pool=100
 pool_net=""
 while [ $# -gt 0 ]; do
     case "$1" in
         --hosts) hosts="$2"; shift 2 ;;
         --segments) segments="$2"; shift 2 ;;
+        --routed) routed=1; segments=2; shift ;;
         --pool) pool="$2"; shift 2 ;;
         --pool-net) pool_net="$2"; shift 2 ;;
         --) shift; break ;;
         *) echo "testnet.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
-[ $# -gt 0 ] || { echo "usage: testnet.sh [--hosts N] [--segments 1|2] [--pool N] [--pool-net CIDR] -- COMMAND..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: testnet.sh [--hosts N] [--segments 1|2 | --routed] [--pool N] [--pool-net CIDR] -- COMMAND..." >&2; exit 2; }
 case "$segments" in 1|2) ;; *) echo "testnet.sh: --segments must be 1 or 2" >&2; exit 2 ;; esac
 
 if [ "${OBX_TESTNET_SWITCH:-}" != "$$" ]; then
@@ -53,7 +60,7 @@ if [ "${OBX_TESTNET_SWITCH:-}" != "$$" ]; then
     [ "$(id -u)" -eq 0 ] || unshare_flags=(-rn)
     exec unshare "${unshare_flags[@]}" -- env OBX_TESTNET_SWITCH=self \
         bash -c 'OBX_TESTNET_SWITCH=$$ exec bash "$0" "$@"' "$0" \
-        --hosts "$hosts" --segments "$segments" --pool "$pool" --pool-net "$pool_net" -- "$@"
+        --hosts "$hosts" --segments "$segments" $([ "$routed" -eq 0 ] || echo --routed) --pool "$pool" --pool-net "$pool_net" -- "$@"
 fi
 
 holders=()
@@ -96,6 +103,15 @@ attach() {
     in_host "$pid" ip link set "$link" up
 }
 
+# The host on both segments, and where each segment's hosts send what is
+# not on their own segment.
+on_both=1
+gateways=(dev dev)
+if [ "$routed" -eq 1 ]; then
+    on_both=2
+    gateways=("via ${networks[0]}.2 dev" "via ${networks[1]}.2 dev")
+fi
+
 addrs=()
 for i in $(seq 1 "$hosts"); do
     start_host
@@ -104,8 +120,14 @@ for i in $(seq 1 "$hosts"); do
     segment=0
     [ "$segments" -eq 1 ] || [ "$i" -le 2 ] || segment=1
     attach "$i" "$pid" "$segment" obx0
-    [ "$segments" -eq 1 ] || [ "$i" -ne 1 ] || attach "$i" "$pid" 1 obx1
-    in_host "$pid" ip route add default dev obx0
+    [ "$segments" -eq 1 ] || [ "$i" -ne "$on_both" ] || attach "$i" "$pid" 1 obx1
+    if [ "$routed" -eq 1 ] && [ "$i" -eq 2 ]; then
+        in_host "$pid" sysctl -qw net.ipv4.ip_forward=1
+        in_host "$pid" ip route add default dev obx0
+    else
+        # shellcheck disable=SC2086 # "dev" or "via ADDRESS dev"
+        in_host "$pid" ip route add default ${gateways[$segment]} obx0
+    fi
     [ -z "$pool_net" ] || in_host "$pid" ip route add "$pool_net" dev obx0
     addrs+=("${networks[$segment]}.$i")
 done

@@ -7,13 +7,17 @@
 #include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -135,7 +139,7 @@ void run_on_host(int host, const std::function<void()> &work)
         throw std::runtime_error(error);
 }
 
-void nft_on_host(int host, const std::vector<std::string> &args)
+std::string nft_on_host(int host, const std::vector<std::string> &args)
 {
     std::vector<std::string> argv = {"/usr/bin/nsenter", "-t", host_pid(host), "-n", "--",
                                      "/usr/sbin/nft"};
@@ -143,6 +147,82 @@ void nft_on_host(int host, const std::vector<std::string> &args)
     Process nft(argv);
     if (nft.wait_for_exit(std::chrono::seconds(5)) != 0)
         throw std::runtime_error("nft failed: " + nft.err());
+    return nft.out();
+}
+
+namespace {
+
+// The unit's command, its interface variables replaced.
+std::vector<std::string> relay_command(const std::map<std::string, std::string> &variables)
+{
+    std::ifstream unit(OBX_RELAY_UNIT);
+    const std::string key = "ExecStart=";
+    for (std::string line; std::getline(unit, line);) {
+        if (line.compare(0, key.size(), key) != 0)
+            continue;
+        std::vector<std::string> argv;
+        std::istringstream words(line.substr(key.size()));
+        for (std::string word; words >> word;) {
+            auto variable = variables.find(word);
+            argv.push_back(variable != variables.end() ? variable->second : word);
+        }
+        return argv;
+    }
+    throw std::runtime_error("no ExecStart in " OBX_RELAY_UNIT);
+}
+
+int broadcast_socket_on_host(int host, unsigned short port)
+{
+    int fd = -1;
+    run_on_host(host, [&] {
+        fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(port);
+        if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) < 0)
+            throw std::runtime_error(std::string("bind: ") + strerror(errno));
+    });
+    return fd;
+}
+
+// Whether a broadcast from the last host, on the far side, reaches host 1 on
+// a port of its own within the timeout. bcrelay drops what comes before its
+// loop starts, some time after its sockets are open.
+bool broadcasts_cross(std::chrono::milliseconds timeout)
+{
+    constexpr unsigned short PORT = 9; // discard
+    int receiver = broadcast_socket_on_host(1, PORT);
+    int sender = broadcast_socket_on_host(host_count(), 0);
+    sockaddr_in everyone{};
+    everyone.sin_family = AF_INET;
+    everyone.sin_port = htons(PORT);
+    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    bool crossed = false;
+    for (auto waited = std::chrono::milliseconds(0); !crossed && waited < timeout;
+         waited += std::chrono::milliseconds(20)) {
+        sendto(sender, "?", 1, 0, reinterpret_cast<sockaddr *>(&everyone), sizeof everyone);
+        pollfd wait{receiver, POLLIN, 0};
+        crossed = poll(&wait, 1, 20) == 1;
+    }
+    close(sender);
+    close(receiver);
+    return crossed;
+}
+
+} // namespace
+
+std::unique_ptr<Process> start_relay()
+{
+    std::vector<std::string> argv = {"/usr/bin/nsenter", "-t", host_pid(2), "-n", "--"};
+    for (const std::string &word :
+         relay_command({{"${CAMERA_SIDE}", "^obx1$"}, {"${OFFICE_SIDE}", "^obx0$"}}))
+        argv.push_back(word);
+    auto relay = std::make_unique<Process>(argv);
+    if (!broadcasts_cross(std::chrono::seconds(5)))
+        throw std::runtime_error("the relay does not relay: " + relay->err());
+    return relay;
 }
 
 } // namespace testnet

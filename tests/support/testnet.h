@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+class Process;
 
 namespace testnet {
 
@@ -37,9 +40,15 @@ std::string address_after(const std::string &address, uint32_t steps);
 // threads created there belong to that host for good.
 void run_on_host(int host, const std::function<void()> &work);
 
-// Runs nft with args in host n's network namespace, to drop some of its
-// traffic as a lossy link would; throws if nft fails.
-void nft_on_host(int host, const std::vector<std::string> &args);
+// Runs nft with args in host n's network namespace, to drop or count some
+// of its traffic; returns what nft printed, throws if it fails.
+std::string nft_on_host(int host, const std::vector<std::string> &args);
+
+// Starts the broadcast relay on the router of a network built with
+// --routed (host 2) as contrib/ombrix-discovery-relay.service runs it, the
+// cameras' side on obx1, and returns once it relays. It stops with the
+// returned process.
+std::unique_ptr<Process> start_relay();
 
 } // namespace testnet
 

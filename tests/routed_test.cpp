@@ -1,0 +1,156 @@
+// SPDX-License-Identifier: MIT
+// Two subnets joined by a router (host 2), as at a site whose cameras have
+// a network of their own: the tool on host 1, cameras on hosts 3 and 4 on
+// the far side. Broadcasts stop at the router; the project's relay unit
+// carries them across.
+#include "support/process.h"
+#include "support/reports.h"
+#include "support/testnet.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <regex>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const int counted_hosts[] = {1, 3, 4};
+
+std::string counter_name(int host)
+{
+    return "from_host" + std::to_string(host);
+}
+
+// Counts on host the discovery datagrams it sends ("sent") and those it
+// receives from each counted host, and other broadcasts from host 3
+// ("other").
+void count_datagrams(int host)
+{
+    std::string rules = "add table inet counted; "
+                        "add counter inet counted sent; add counter inet counted other; "
+                        "add chain inet counted out { type filter hook output priority 0; }; "
+                        "add chain inet counted in { type filter hook input priority 0; }; "
+                        "add rule inet counted out udp dport 13702 counter name sent; "
+                        "add rule inet counted in ip saddr " +
+                        testnet::host_address(3) + " udp dport != 13702 counter name other; ";
+    for (int from : counted_hosts) {
+        rules += "add counter inet counted " + counter_name(from) + "; ";
+        rules += "add rule inet counted in ip saddr " + testnet::host_address(from) +
+                 " udp dport 13702 counter name " + counter_name(from) + "; ";
+    }
+    testnet::nft_on_host(host, {rules});
+}
+
+long counted(int host, const std::string &name)
+{
+    std::string listing = testnet::nft_on_host(host, {"list", "counter", "inet", "counted", name});
+    std::smatch packets;
+    if (!std::regex_search(listing, packets, std::regex("packets ([0-9]+)")))
+        throw std::runtime_error("no packet count in: " + listing);
+    return std::stol(packets[1]);
+}
+
+bool wait_for_count(int host, const std::string &name, long count)
+{
+    for (int tries = 0; tries < 100; ++tries) {
+        if (counted(host, name) >= count)
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+Instance camera_on_host(int host, const char *name)
+{
+    ObxPeerDetails camera{OBX_PEER_TYPE_VIDEO_TRANSMITTER, name, "rtsp:///live", "http://:80/"};
+    Instance instance;
+    testnet::run_on_host(host, [&] { instance.reset(obx_discovery_new(camera, nullptr, nullptr)); });
+    return instance;
+}
+
+// A broadcast of another protocol (the discard port) from host 3.
+void broadcast_other_from_host3()
+{
+    testnet::run_on_host(3, [] {
+        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(9);
+        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+        sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+        close(fd);
+    });
+}
+
+TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
+{
+    for (int host : counted_hosts)
+        count_datagrams(host);
+    const std::string early_address = testnet::host_address(3);
+    Instance early = camera_on_host(3, "early");
+    ASSERT_TRUE(wait_for_count(3, "sent", 1)); // its start-up presence; the repeats come later
+    long sent_before_relay = counted(3, "sent");
+    EXPECT_EQ(counted(1, counter_name(3)), 0) << "the router itself forwards no broadcast";
+
+    auto relay = testnet::start_relay();
+    Reports reports;
+    Instance tool(obx_discovery_new(probe_details(), Reports::callback, &reports));
+    auto found = reports.wait_for(early_address, 2s);
+    ASSERT_TRUE(found) << "a camera running before the tool answers its probe";
+    EXPECT_EQ(found->name, "early");
+    EXPECT_EQ(found->rtsp, "rtsp://" + early_address + "/live");
+    EXPECT_EQ(found->http, "http://" + early_address + ":80/");
+
+    Instance late = camera_on_host(4, "late");
+    EXPECT_TRUE(reports.wait_for(testnet::host_address(4), 2s)) << "its start-up presence";
+
+    tool.reset();
+    early.reset();
+    late.reset();
+    std::this_thread::sleep_for(100ms); // the last datagrams arrive
+    EXPECT_EQ(reports.count(early_address), 1u);
+
+    // No loop and no second copy: each datagram reaches each host once,
+    // its sender included.
+    for (int sender : counted_hosts) {
+        long sent = counted(sender, "sent");
+        EXPECT_GT(sent, 0) << "host " << sender;
+        for (int receiver : counted_hosts) {
+            long expected = sent;
+            if (sender == 3 && receiver == 1)
+                expected -= sent_before_relay;
+            EXPECT_EQ(counted(receiver, counter_name(sender)), expected)
+                << "from host " << sender << " to host " << receiver;
+        }
+    }
+}
+
+TEST(Routed, RelayLimitedToDiscoveryByTheProjectsRules)
+{
+    count_datagrams(1);
+    auto relay = testnet::start_relay();
+    broadcast_other_from_host3();
+    ASSERT_TRUE(wait_for_count(1, "other", 1)) << "bcrelay relays every UDP broadcast";
+
+    std::string router_camera_side = std::regex_replace(testnet::host_address(3),
+                                                        std::regex("[0-9]+$"), "2");
+    testnet::nft_on_host(2, {"-D", "camera_side=obx1", "-D", "camera_side_address=" +
+                             router_camera_side, "-D", "office_side=obx0", "-D",
+                             "office_side_address=" + testnet::host_address(2), "-f",
+                             OBX_RELAY_RULES});
+    broadcast_other_from_host3();
+    Instance camera = camera_on_host(3, "cam");
+    ASSERT_TRUE(wait_for_count(1, counter_name(3), 1)) << "discovery still crosses";
+    EXPECT_EQ(counted(1, "other"), 1);
+}
+
+} // namespace
