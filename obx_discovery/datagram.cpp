@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Building and broadcasting datagrams.
+#include "broadcast_interface.h"
 #include "instance.h"
 #include "messages.h"
 
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,13 +13,6 @@
 #include <memory>
 
 namespace {
-
-bool can_broadcast(const ifaddrs &entry)
-{
-    unsigned flags = entry.ifa_flags;
-    return entry.ifa_addr && entry.ifa_addr->sa_family == AF_INET && (flags & IFF_UP) &&
-           (flags & IFF_BROADCAST) && !(flags & IFF_LOOPBACK);
-}
 
 // The index of an interface, also when the name is an address label such as
 // "eth0:1".

@@ -10,6 +10,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -203,6 +204,66 @@ TEST_P(CliEnd, EndsAsItsCauseWould)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachCause, CliEnd, testing::ValuesIn(end_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+enum class Around { NOTHING, A_CAMERA, A_FIREWALL, A_PROGRAM_ON_THE_PORT };
+
+struct SilenceCase {
+    const char *name;
+    Around around;
+    std::vector<std::string> wrapper; // as in EndCase
+    const char *err;                  // all of standard error once told
+};
+
+void PrintTo(const SilenceCase &c, std::ostream *out)
+{
+    *out << c.name;
+}
+
+#define TOLD "ombrix-discovery-cli: "
+#define NOTHING_HEARD                                                                            \
+    TOLD "nothing heard on UDP port 13702, not even this tool's own announcement: a firewall " \
+         "probably drops the port, or another program holds it (see man ombrix-discovery-cli)\n"
+
+const SilenceCase silence_cases[] = {
+    {"CameraAnswered", Around::A_CAMERA, {""}, ""},
+    {"NoCameraAnswered", Around::NOTHING, {""},
+     TOLD "no camera answered on this computer's networks; cameras on another subnet are heard "
+          "only through a broadcast relay (see man ombrix-discovery-cli)\n"},
+    {"FirewallDropsThePort", Around::A_FIREWALL, {""}, NOTHING_HEARD},
+    {"PortHeldByAnotherProgram", Around::A_PROGRAM_ON_THE_PORT, {""},
+     "bind failed 98\n" NOTHING_HEARD},
+    {"NoNetwork", Around::NOTHING, {"/usr/bin/unshare", "-n", ""},
+     TOLD "no camera found: this computer has no network to broadcast on (no IPv4 interface "
+          "that is up, other than loopback)\n"},
+};
+
+class CliSilence : public testing::TestWithParam<SilenceCase> {};
+
+// Once its start-up probes have had time to be answered, the tool tells on
+// standard error, once, why it lists no camera.
+TEST_P(CliSilence, ToldOnceOnStandardError)
+{
+    const SilenceCase &c = GetParam();
+    std::optional<Peer> holder;
+    if (c.around == Around::A_PROGRAM_ON_THE_PORT)
+        holder.emplace(Peer::listening_on_host(1));
+    if (c.around == Around::A_FIREWALL)
+        testnet::nft_on_host(1, {"add table inet fw; add chain inet fw in { type filter hook input "
+                                 "priority 0; }; add rule inet fw in udp dport 13702 drop"});
+    std::vector<std::string> argv = c.wrapper;
+    std::replace(argv.begin(), argv.end(), std::string(), std::string(OMBRIX_DISCOVERY_CLI));
+    Process cli(argv, utf8_locale);
+    if (c.around == Around::A_CAMERA) {
+        ASSERT_TRUE(cli.wait_for_output(testnet::host_address(1) + "\n", 2s));
+        Peer::sending_from(testnet::pool_address(0)).broadcast(camera_presence("Cam"));
+    }
+    EXPECT_EQ(cli.wait_for_exit(5s), -1) << "it keeps listening";
+    EXPECT_EQ(cli.err(), c.err);
+    EXPECT_EQ(cli.out().find("ombrix-discovery-cli:"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachCause, CliSilence, testing::ValuesIn(silence_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Cli, VerboseTracesEveryDatagram)

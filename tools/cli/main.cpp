@@ -2,6 +2,7 @@
 // ombrix-discovery-cli: prints one line per peer discovered on the local
 // network, until it is interrupted or its output goes away.
 #include "peer_line.h"
+#include "silence.h"
 
 #include <obx_discovery/discovery.h>
 
@@ -33,11 +34,41 @@ struct Ending {
     bool pipe_signal_ignored = false;
 };
 
+Hearing hearing;
+
 void on_discovery(const char *address_string, ObxPeerDetails details, void *)
 {
+    hearing.note(details.type);
     gchar *line = peer_line_new(address_string, details);
     g_print("%s\n", line);
     g_free(line);
+}
+
+const char *silence_text(Silence silence)
+{
+    switch (silence) {
+    case Silence::NO_NETWORK:
+        return "no camera found: this computer has no network to broadcast on "
+               "(no IPv4 interface that is up, other than loopback)";
+    case Silence::NOTHING_HEARD:
+        return "nothing heard on UDP port 13702, not even this tool's own announcement: "
+               "a firewall probably drops the port, or another program holds it "
+               "(see man ombrix-discovery-cli)";
+    case Silence::ONLY_TOOLS_HEARD:
+        return "no camera answered on this computer's networks; cameras on another subnet "
+               "are heard only through a broadcast relay (see man ombrix-discovery-cli)";
+    case Silence::NONE:
+        break;
+    }
+    return nullptr;
+}
+
+// Tells, once, on standard error, why no camera is listed, if none is.
+gboolean on_silence_due(gpointer)
+{
+    if (const char *text = silence_text(hearing.silence()))
+        g_printerr("%s: %s\n", g_get_prgname(), text);
+    return G_SOURCE_REMOVE;
 }
 
 gboolean parse_command_line(int *argc, char ***argv)
@@ -110,6 +141,7 @@ int main(int argc, char **argv)
     details.type = OBX_PEER_TYPE_PROBE;
     ObxDiscovery *discovery = obx_discovery_new(details, on_discovery, nullptr);
     obx_discovery_set_verbose(discovery, verbose);
+    g_timeout_add(SILENCE_TOLD_AFTER_MS, on_silence_due, nullptr);
 
     g_main_loop_run(ending.loop);
 
