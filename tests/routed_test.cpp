@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Two subnets joined by a router (host 2), as at a site whose cameras have
-// a network of their own: the tool on host 1, cameras on hosts 3 and 4 on
+// a network of their own: the tool on host 1, cameras on hosts 4 and 5 on
 // the far side. Broadcasts stop at the router; the project's relay unit
 // carries them across.
 #include "support/process.h"
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const int counted_hosts[] = {1, 3, 4};
+const int counted_hosts[] = {1, 4, 5};
 
 std::string counter_name(int host)
 {
@@ -29,7 +29,7 @@ std::string counter_name(int host)
 }
 
 // Counts on host the discovery datagrams it sends ("sent") and those it
-// receives from each counted host, and other broadcasts from host 3
+// receives from each counted host, and other broadcasts from host 4
 // ("other").
 void count_datagrams(int host)
 {
@@ -39,7 +39,7 @@ void count_datagrams(int host)
                         "add chain inet counted in { type filter hook input priority 0; }; "
                         "add rule inet counted out udp dport 13702 counter name sent; "
                         "add rule inet counted in ip saddr " +
-                        testnet::host_address(3) + " udp dport != 13702 counter name other; ";
+                        testnet::host_address(4) + " udp dport != 13702 counter name other; ";
     for (int from : counted_hosts) {
         rules += "add counter inet counted " + counter_name(from) + "; ";
         rules += "add rule inet counted in ip saddr " + testnet::host_address(from) +
@@ -75,10 +75,10 @@ Instance camera_on_host(int host, const char *name)
     return instance;
 }
 
-// A broadcast of another protocol (the discard port) from host 3.
-void broadcast_other_from_host3()
+// A broadcast of another protocol (the discard port) from host 4.
+void broadcast_other_from_host4()
 {
-    testnet::run_on_host(3, [] {
+    testnet::run_on_host(4, [] {
         int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         int on = 1;
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
@@ -95,11 +95,11 @@ TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
 {
     for (int host : counted_hosts)
         count_datagrams(host);
-    const std::string early_address = testnet::host_address(3);
-    Instance early = camera_on_host(3, "early");
-    ASSERT_TRUE(wait_for_count(3, "sent", 1)); // its start-up presence; the repeats come later
-    long sent_before_relay = counted(3, "sent");
-    EXPECT_EQ(counted(1, counter_name(3)), 0) << "the router itself forwards no broadcast";
+    const std::string early_address = testnet::host_address(4);
+    Instance early = camera_on_host(4, "early");
+    ASSERT_TRUE(wait_for_count(4, "sent", 1)); // its start-up presence; the repeats come later
+    long sent_before_relay = counted(4, "sent");
+    EXPECT_EQ(counted(1, counter_name(4)), 0) << "the router itself forwards no broadcast";
 
     auto relay = testnet::start_relay();
     Reports reports;
@@ -110,8 +110,8 @@ TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
     EXPECT_EQ(found->rtsp, "rtsp://" + early_address + "/live");
     EXPECT_EQ(found->http, "http://" + early_address + ":80/");
 
-    Instance late = camera_on_host(4, "late");
-    EXPECT_TRUE(reports.wait_for(testnet::host_address(4), 2s)) << "its start-up presence";
+    Instance late = camera_on_host(5, "late");
+    EXPECT_TRUE(reports.wait_for(testnet::host_address(5), 2s)) << "its start-up presence";
 
     tool.reset();
     early.reset();
@@ -126,7 +126,7 @@ TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
         EXPECT_GT(sent, 0) << "host " << sender;
         for (int receiver : counted_hosts) {
             long expected = sent;
-            if (sender == 3 && receiver == 1)
+            if (sender == 4 && receiver == 1)
                 expected -= sent_before_relay;
             EXPECT_EQ(counted(receiver, counter_name(sender)), expected)
                 << "from host " << sender << " to host " << receiver;
@@ -138,18 +138,18 @@ TEST(Routed, RelayLimitedToDiscoveryByTheProjectsRules)
 {
     count_datagrams(1);
     auto relay = testnet::start_relay();
-    broadcast_other_from_host3();
+    broadcast_other_from_host4();
     ASSERT_TRUE(wait_for_count(1, "other", 1)) << "bcrelay relays every UDP broadcast";
 
-    std::string router_camera_side = std::regex_replace(testnet::host_address(3),
+    std::string router_camera_side = std::regex_replace(testnet::host_address(4),
                                                         std::regex("[0-9]+$"), "2");
     testnet::nft_on_host(2, {"-D", "camera_side=obx1", "-D", "camera_side_address=" +
                              router_camera_side, "-D", "office_side=obx0", "-D",
                              "office_side_address=" + testnet::host_address(2), "-f",
                              OBX_RELAY_RULES});
-    broadcast_other_from_host3();
-    Instance camera = camera_on_host(3, "cam");
-    ASSERT_TRUE(wait_for_count(1, counter_name(3), 1)) << "discovery still crosses";
+    broadcast_other_from_host4();
+    Instance camera = camera_on_host(4, "cam");
+    ASSERT_TRUE(wait_for_count(1, counter_name(4), 1)) << "discovery still crosses";
     EXPECT_EQ(counted(1, "other"), 1);
 }
 

@@ -15,9 +15,9 @@
 # as 198.51.100.i.
 # --routed builds the two segments as a site with a router would: host 2 is
 # the router, on both segments (obx0 and obx1) and forwarding between them;
-# host 1 is on the first only, every later host on the second only, and each
-# host's default route leads through the router. No broadcast crosses it
-# until a relay runs there.
+# hosts 1 and 3 are on the first only, every later host on the second only,
+# and each host's default route leads through the router. No broadcast
+# crosses it until a relay runs there.
 # The last host also carries a pool of secondary addresses (default 100, .100
 # onwards on its segment), so that one process there can stand for many peers.
 # A larger pool can be put on a network of its own with --pool-net, e.g.
@@ -106,9 +106,11 @@ attach() {
 # The host on both segments, and where each segment's hosts send what is
 # not on their own segment.
 on_both=1
+last_on_first=2
 gateways=(dev dev)
 if [ "$routed" -eq 1 ]; then
     on_both=2
+    last_on_first=3
     gateways=("via ${networks[0]}.2 dev" "via ${networks[1]}.2 dev")
 fi
 
@@ -118,7 +120,7 @@ for i in $(seq 1 "$hosts"); do
     pid="${holders[-1]}"
     in_host "$pid" ip link set lo up
     segment=0
-    [ "$segments" -eq 1 ] || [ "$i" -le 2 ] || segment=1
+    [ "$segments" -eq 1 ] || [ "$i" -le "$last_on_first" ] || segment=1
     attach "$i" "$pid" "$segment" obx0
     [ "$segments" -eq 1 ] || [ "$i" -ne "$on_both" ] || attach "$i" "$pid" 1 obx1
     if [ "$routed" -eq 1 ] && [ "$i" -eq 2 ]; then
