@@ -99,8 +99,19 @@ bool Process::pump(std::chrono::milliseconds timeout)
 
 bool Process::wait_for_output(std::string_view needle, std::chrono::milliseconds timeout)
 {
+    return wait_for(out_, needle, timeout);
+}
+
+bool Process::wait_for_error(std::string_view needle, std::chrono::milliseconds timeout)
+{
+    return wait_for(err_, needle, timeout);
+}
+
+bool Process::wait_for(const std::string &stream, std::string_view needle,
+                       std::chrono::milliseconds timeout)
+{
     auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out_.find(needle) == std::string::npos) {
+    while (stream.find(needle) == std::string::npos) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || !pump(left))

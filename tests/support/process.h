@@ -25,6 +25,8 @@ public:
 
     // Waits until standard output holds needle; false after the timeout.
     bool wait_for_output(std::string_view needle, std::chrono::milliseconds timeout);
+    // The same for standard error.
+    bool wait_for_error(std::string_view needle, std::chrono::milliseconds timeout);
     // The next line of standard output not yet taken, without its line feed;
     // nothing once the timeout has passed or the output has ended.
     std::optional<std::string> next_line(std::chrono::milliseconds timeout);
@@ -47,6 +49,9 @@ public:
     const std::string &err() const { return err_; }
 
 private:
+    // Waits until stream, out_ or err_, holds needle.
+    bool wait_for(const std::string &stream, std::string_view needle,
+                  std::chrono::milliseconds timeout);
     // Reads what is available within the timeout; false once both pipes are closed.
     bool pump(std::chrono::milliseconds timeout);
 
