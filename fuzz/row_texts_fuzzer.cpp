@@ -2,13 +2,18 @@
 // Fuzz target: the desktop tool's preparation of a row's texts. Checks that
 // each text is valid UTF-8, that a valid text is kept exactly and a missing
 // one is empty, and that an invalid one keeps a replacement character where
-// its bad bytes were.
+// its bad bytes were; that its keys are set and it finds itself; and that
+// its copy for a spreadsheet is one safe line of four fields, none of which
+// a spreadsheet would take for a formula.
 #include "peer_texts.h"
 #include "row_texts.h"
+#include "safe_line.h"
 
 #include <glib.h>
 
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace {
 
@@ -29,18 +34,40 @@ void check_text(const char *shown, const char *sent)
     }
 }
 
+void check_tsv_line(const RowTexts &row)
+{
+    GString *lines = g_string_new(nullptr);
+    row_texts_append_tsv(&row, lines);
+    std::string_view line(lines->str, lines->len);
+    if (line.empty() || line.back() != '\n')
+        __builtin_trap();
+    line.remove_suffix(1);
+    gchar **fields = g_strsplit(std::string(line).c_str(), "\t", -1);
+    if (g_strv_length(fields) != 4)
+        __builtin_trap();
+    for (gchar **field = fields; *field; ++field) {
+        check_safe_line(*field);
+        if (**field && strchr("=+-@", **field))
+            __builtin_trap();
+    }
+    g_strfreev(fields);
+    g_string_free(lines, TRUE);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     PeerTexts sent(data, size);
-    gchar *texts[NUM_COLS];
-    row_texts_init(texts, ADDRESS, sent.details());
-    check_text(texts[COL_NAME], sent.text(0));
-    check_text(texts[COL_HTTP], sent.text(1));
-    check_text(texts[COL_RTSP], sent.text(2));
-    if (strcmp(texts[COL_ADDRESS], ADDRESS) != 0)
+    RowTexts row;
+    row_texts_init(&row, ADDRESS, sent.details());
+    check_text(row.text[COL_NAME], sent.text(0));
+    check_text(row.text[COL_HTTP], sent.text(1));
+    check_text(row.text[COL_RTSP], sent.text(2));
+    if (strcmp(row.text[COL_ADDRESS], ADDRESS) != 0 || !row.name_key ||
+        !row_texts_match(&row, row.name_folded) || !row_texts_match(&row, ADDRESS))
         __builtin_trap();
-    row_texts_clear(texts);
+    check_tsv_line(row);
+    row_texts_clear(&row);
     return 0;
 }

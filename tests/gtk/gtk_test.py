@@ -36,6 +36,12 @@ UNNAMED = pool(2)
 TOOL = pool(3)
 ODD_SCHEME = pool(4)
 INVALID_UTF8 = pool(5)
+NUMBERED_2 = pool(6)
+NUMBERED_10 = pool(7)
+TABBED = pool(8)
+FORMULA = pool(9)
+# The simulator's host itself: before the pool by number, after it as text.
+HOST = os.environ.get("OBX_TESTNET_ADDRS", "192.0.2.1 192.0.2.2").split()[-1]
 SIMULATED = {
     CAMERA: '{"version": 1, "type": "VideoTransmitter", "name": "Lobby", '
             '"rtsp": "rtsp://%s:554/s", "http": "http://%s/"}' % (CAMERA, CAMERA),
@@ -46,6 +52,12 @@ SIMULATED = {
     ODD_SCHEME: '{"version": 1, "type": "VideoTransmitter", "name": "Odd", '
                 '"http": "FILE:///etc/passwd"}',
     INVALID_UTF8: '{"version": 1, "type": "VideoTransmitter", "name": "Bad\udcffname"}',
+    NUMBERED_2: '{"version": 1, "type": "VideoTransmitter", "name": "camera 2"}',
+    NUMBERED_10: '{"version": 1, "type": "VideoTransmitter", "name": "Camera 10"}',
+    TABBED: '{"version": 1, "type": "VideoTransmitter", "name": "Tab\\there", '
+            '"http": "http://:81/"}',
+    FORMULA: '{"version": 1, "type": "VideoTransmitter", "name": "=1+2", "rtsp": "rtsp:///f"}',
+    HOST: '{"version": 1, "type": "VideoTransmitter", "name": "Gate"}',
 }
 EXPECTED_ROWS = {
     (("Lobby", CAMERA, "http://%s/" % CAMERA, "rtsp://%s:554/s" % CAMERA)),
@@ -54,15 +66,20 @@ EXPECTED_ROWS = {
     ("", UNNAMED, "", ""),
     ("Odd", ODD_SCHEME, "FILE:///etc/passwd", ""),
     ("Bad\ufffdname", INVALID_UTF8, "", ""),
+    ("camera 2", NUMBERED_2, "", ""),
+    ("Camera 10", NUMBERED_10, "", ""),
+    ("Tab\there", TABBED, "http://%s:81/" % TABBED, ""),
+    ("=1+2", FORMULA, "", "rtsp://%s/f" % FORMULA),
+    ("Gate", HOST, "", ""),
 }
 MENU = ["Open Web Interface", "Copy Web Interface Address", "Copy Video Stream Address",
-        "Copy IP Address"]
+        "Copy IP Address", "Copy Selected Rows"]
 # The entries of a row's context menu that can be used: those with a text to
 # act on, and an open for http and https only.
 USABLE = {
     CAMERA: set(MENU),
-    UNNAMED: {"Copy IP Address"},
-    ODD_SCHEME: {"Copy Web Interface Address", "Copy IP Address"},
+    UNNAMED: {"Copy IP Address", "Copy Selected Rows"},
+    ODD_SCHEME: {"Copy Web Interface Address", "Copy IP Address", "Copy Selected Rows"},
 }
 
 
@@ -166,21 +183,28 @@ class DesktopTool(unittest.TestCase):
     def setUp(self):
         if os.path.exists(self.opened):
             os.remove(self.opened)
-        self.simulator = subprocess.Popen(
-            [SIMULATOR] + ["%s=%s" % kv for kv in SIMULATED.items()],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.assertEqual(self.simulator.stdout.readline(), "ready\n")
+        self.start_simulator()
         self.stderr = tempfile.TemporaryFile(mode="w+")
         self.app = self.start_app()
 
     def tearDown(self):
-        for process in (self.app, self.simulator):
-            if process.poll() is None:
-                process.kill()
-            process.wait()
+        if self.app.poll() is None:
+            self.app.kill()
+        self.app.wait()
+        self.stop_simulator()
+        self.stderr.close()
+
+    def start_simulator(self):
+        self.simulator = subprocess.Popen(
+            [SIMULATOR] + ["%s=%s" % kv for kv in SIMULATED.items()],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.assertEqual(self.simulator.stdout.readline(), "ready\n")
+
+    def stop_simulator(self):
+        self.simulator.kill()
+        self.simulator.wait()
         self.simulator.stdin.close()
         self.simulator.stdout.close()
-        self.stderr.close()
 
     def start_app(self):
         return subprocess.Popen([BINARY], env=self.env, stderr=self.stderr)
@@ -229,11 +253,33 @@ class DesktopTool(unittest.TestCase):
         except AssertionError:
             self.assertEqual(self.rows(table), expected)
 
-    def click(self, accessible, button=1):
+    def column(self, table, c):
+        """A column's texts, in the order shown."""
+        return [table.get_accessible_at(r, c).get_name() for r in range(table.get_n_rows())]
+
+    def showing(self, role):
+        """The names of the app's showing accessibles of a role."""
+        app = self.accessible_app()
+        return [n.get_name() for n in self.find(app, role)
+                if n.get_state_set().contains(Atspi.StateType.SHOWING)] if app else []
+
+    def count(self):
+        return [name for name in self.showing(Atspi.Role.LABEL) if name.endswith("cameras")]
+
+    def refresh_button(self):
+        return next(b for b in self.find(self.accessible_app(), Atspi.Role.PUSH_BUTTON)
+                    if b.get_name() == "Refresh")
+
+    def focus_window(self):
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(self.visible_windows()[0])],
+                       env=self.env, check=True)
+
+    def click(self, accessible, button=1, modifier=None):
         extents = accessible.get_extents(Atspi.CoordType.SCREEN)
         x, y = extents.x + extents.width // 2, extents.y + extents.height // 2
-        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", str(button)],
-                       env=self.env, check=True)
+        held = (["keydown", modifier] if modifier else [])
+        subprocess.run(["xdotool", "mousemove", str(x), str(y)] + held + ["click", str(button)]
+                       + (["keyup", modifier] if modifier else []), env=self.env, check=True)
         time.sleep(0.5)  # two clicks within 0.4 s would make a double click
 
     def row_index(self, table, address):
@@ -242,8 +288,8 @@ class DesktopTool(unittest.TestCase):
                 return r
         self.fail("no row for " + address)
 
-    def click_row(self, table, address, button=1):
-        self.click(table.get_accessible_at(self.row_index(table, address), 1), button)
+    def click_row(self, table, address, button=1, modifier=None):
+        self.click(table.get_accessible_at(self.row_index(table, address), 1), button, modifier)
 
     def keys(self, *names):
         subprocess.run(["xdotool", "key", "--delay", "100"] + list(names), env=self.env,
@@ -335,12 +381,109 @@ class DesktopTool(unittest.TestCase):
         wait_until(self.opened_urls, what="the URL handler")
         self.assertEqual(self.opened_urls(), [row[2]])
 
+    def test_sort_by_each_kind_of_column(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        arrived = self.column(table, 1)
+        # Names ignore case and take numbers by value; again reverses.
+        self.click(table.get_column_header(0))
+        names = self.column(table, 0)
+        order = [names.index(n) for n in ["", "camera 2", "Camera 10", "Gate", "Lobby", "Odd"]]
+        self.assertEqual(order, sorted(order), names)
+        self.focus_window()
+        self.keys("ctrl+f", "Escape")  # closing the search puts the focus in the list
+        self.keys("shift+Tab", "space")  # from the list to its first header
+        self.assertEqual(self.column(table, 0), names[::-1])
+        # Addresses by number; URLs as text.
+        self.click(table.get_column_header(1))
+        self.assertEqual(self.column(table, 1),
+                         sorted(arrived, key=lambda a: [int(part) for part in a.split(".")]))
+        self.assertEqual(self.column(table, 1)[0], HOST)
+        self.click(table.get_column_header(2))
+        self.assertEqual(self.column(table, 2), sorted(self.column(table, 2)))
+        # A refresh starts again in arrival order.
+        self.click(self.refresh_button())
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.assertNotEqual(self.column(table, 2), sorted(self.column(table, 2)))
+
+    def test_find_with_count(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        total = len(EXPECTED_ROWS)
+        self.assertEqual(self.count(), ["%d cameras" % total])
+        self.focus_window()
+        self.keys("ctrl+f", "Escape", "c", "a", "M")  # typing in the list starts a search
+        self.assertEqual(set(self.column(table, 0)), {"camera 2", "Camera 10"})
+        self.assertEqual(self.count(), ["2 of %d cameras" % total])
+        self.assertIn("Find cameras", self.showing(Atspi.Role.TEXT) +
+                      self.showing(Atspi.Role.ENTRY))
+        self.keys("Escape")
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.assertEqual(self.count(), ["%d cameras" % total])
+        self.keys("ctrl+f")
+        subprocess.run(["xdotool", "type", "--delay", "100", HOST], env=self.env, check=True)
+        time.sleep(0.3)
+        self.assertEqual(self.column(table, 1), [HOST])
+        self.click(self.refresh_button())  # the search stays
+        self.wait_for_rows(table, {row for row in EXPECTED_ROWS if row[1] == HOST})
+        self.assertEqual(self.count(), ["1 of %d cameras" % total])
+
+    def test_copy_selected_rows_for_a_spreadsheet(self):
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.click_row(table, FORMULA, modifier="ctrl")
+        self.click_row(table, TABBED, modifier="ctrl")  # its web interface is not opened
+        self.focus_window()
+        self.keys("ctrl+c")
+        lines = {FORMULA: "%s\t'=1+2\t\trtsp://%s/f\n" % (FORMULA, FORMULA),
+                 TABBED: "%s\tTab\\there\thttp://%s:81/\t\n" % (TABBED, TABBED)}
+        in_view_order = sorted(lines, key=lambda a: self.row_index(table, a))
+        self.wait_for_clipboard("".join(lines[a] for a in in_view_order))
+        self.assertEqual(self.opened_urls(), [])
+        # A right click on a selected row keeps the selection for its menu.
+        self.click_row(table, TABBED, button=3)
+        self.click(self.open_menu_items()["Copy Selected Rows"])
+        self.wait_for_clipboard("".join(lines[a] for a in in_view_order))
+        self.keys("ctrl+a", "ctrl+c")
+        self.assertEqual(len(self.clipboard().splitlines()), len(EXPECTED_ROWS))
+
+    def test_empty_list_explains_itself(self):
+        placeholder = Atspi.Role.LABEL
+        self.stop_simulator()
+        self.app.kill()
+        self.app.wait()
+        self.app = self.start_app()
+        wait_until(lambda: "Looking for cameras\u2026" in self.showing(placeholder),
+                   what="the search in progress")
+        wait_until(lambda: any(n.startswith("No cameras found\n") for n in self.showing(placeholder)),
+                   timeout=8, what="the hint that only discovery tools answered")
+
+        self.app.kill()
+        self.app.wait()
+        subprocess.run(["nft", "add table inet fw; add chain inet fw in { type filter hook input "
+                        "priority 0; }; add rule inet fw in udp dport 13702 drop"], check=True)
+        try:
+            self.app = self.start_app()
+            wait_until(lambda: any(n.startswith("Nothing heard\n") and "firewall" in n
+                                   for n in self.showing(placeholder)),
+                       timeout=8, what="the hint that nothing was heard")
+        finally:
+            subprocess.run(["nft", "delete table inet fw"], check=True)
+        self.start_simulator()
+        self.click(self.refresh_button())
+        self.wait_for_rows(self.table(), EXPECTED_ROWS)
+        self.assertEqual([n for n in self.showing(placeholder) if "\n" in n], [])
+
     def test_keyboard_alone(self):
         table = self.table()
         self.wait_for_rows(table, EXPECTED_ROWS)
-        subprocess.run(["xdotool", "windowfocus", "--sync", str(self.visible_windows()[0])],
-                       env=self.env, check=True)
-        self.keys(*["Home"] + ["Down"] * self.row_index(table, BLANK_HOST_CAMERA))
+        self.focus_window()
+        self.keys("Home")
+        target = table.get_accessible_at(self.row_index(table, BLANK_HOST_CAMERA), 1)
+        for _ in range(table.get_n_rows()):
+            if target.get_state_set().contains(Atspi.StateType.SELECTED):
+                break
+            self.keys("Down")
         # The menu opens on its first entry: the third copies the video stream.
         self.keys("shift+F10")
         self.open_menu_items()

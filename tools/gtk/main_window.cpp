@@ -1,128 +1,88 @@
 // SPDX-License-Identifier: MIT
 #include "main_window.h"
+#include "peer_handoff.h"
 #include "peer_list.h"
 #include "row_actions.h"
-#include "row_texts.h"
 
 #include <obx_discovery/discovery.h>
 
 namespace {
-
-// How long one dispatch may spend adding rows, so that a frame (16 ms) keeps
-// room for input and drawing while a large site answers.
-constexpr gint64 ROWS_BUDGET_US = 8000;
-
-// Where the rows of one discovery instance go. The listener thread queues
-// them in arrived and schedules one dispatch for all that wait; the main
-// thread adds them to store, which it alone touches. store is NULL once the
-// rows would no longer be wanted: the view is gone, or a refresh replaced
-// the instance.
-struct RowSink {
-    DiscoveryPeerList *store;
-    GMutex lock;
-    GQueue arrived;     // of PeerRow, guarded by lock
-    gboolean scheduled; // guarded by lock: a dispatch will take arrived
-};
 
 struct MainWindowPrivate {
     GtkWidget *tree_view;
     DiscoveryPeerList *store;
     ObxPeerDetails details;
     ObxDiscovery *discovery;
-    RowSink *sink;
+    PeerHandoff *handoff;
+    GtkWidget *search_bar;
+    GtkWidget *search_entry;
+    GtkWidget *count;       // how many cameras the list shows
+    GtkWidget *placeholder; // over the list while it is empty
+    guint silence_timeout;  // until the start-up probes have had their answers
+    GtkTreeViewColumn *sorted_by;
 };
 
-// One discovered peer on its way from the listener thread to the main loop.
-struct PeerRow {
-    gchar *texts[NUM_COLS];
-};
-
-void peer_row_free(gpointer data)
+// The placeholder's texts, by what the instance heard.
+const char *silence_text(Silence silence)
 {
-    auto *row = static_cast<PeerRow *>(data);
-    row_texts_clear(row->texts);
-    g_free(row);
-}
-
-RowSink *row_sink_new(DiscoveryPeerList *store)
-{
-    RowSink *sink = g_atomic_rc_box_new0(RowSink);
-    sink->store = store;
-    g_mutex_init(&sink->lock);
-    return sink;
-}
-
-void row_sink_clear(gpointer data)
-{
-    auto *sink = static_cast<RowSink *>(data);
-    g_queue_clear_full(&sink->arrived, peer_row_free);
-    g_mutex_clear(&sink->lock);
-}
-
-void row_sink_release(gpointer sink)
-{
-    g_atomic_rc_box_release_full(sink, row_sink_clear);
-}
-
-void row_sink_close(RowSink *sink)
-{
-    sink->store = nullptr;
-    row_sink_release(sink);
-}
-
-// The next row that arrived, or NULL when none waits; then the next row
-// schedules a dispatch again.
-PeerRow *row_sink_take(RowSink *sink)
-{
-    g_mutex_lock(&sink->lock);
-    auto *row = static_cast<PeerRow *>(g_queue_pop_head(&sink->arrived));
-    if (!row)
-        sink->scheduled = FALSE;
-    g_mutex_unlock(&sink->lock);
-    return row;
-}
-
-gboolean append_rows(gpointer data)
-{
-    auto *sink = static_cast<RowSink *>(data);
-    gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
-    while (PeerRow *row = row_sink_take(sink)) {
-        if (sink->store)
-            discovery_peer_list_append(sink->store, row->texts);
-        peer_row_free(row);
-        if (g_get_monotonic_time() >= deadline)
-            return G_SOURCE_CONTINUE;
+    switch (silence) {
+    case Silence::NO_NETWORK:
+        return "No network\n\nThis computer has no network to look for cameras on.";
+    case Silence::NOTHING_HEARD:
+        return "Nothing heard\n\nA firewall may block UDP port 13702, or another discovery "
+               "program may be using it, such as another window of this program.";
+    case Silence::ONLY_TOOLS_HEARD:
+        return "No cameras found\n\nNo camera answered on this computer's networks. Cameras "
+               "on another subnet are found only through a broadcast relay on its router.";
+    case Silence::NONE:
+        break;
     }
-    return G_SOURCE_REMOVE;
+    return nullptr;
 }
 
-// Runs on the library's listener thread: copies the texts and hands them to
-// the main loop without waiting for it, since the main thread may itself be
-// waiting for this thread in obx_discovery_free().
-void on_discovery(const char *address_string, ObxPeerDetails details, void *user_data)
+// Shows the number of cameras, and explains an empty list over it.
+void update_status(MainWindowPrivate *priv)
+{
+    GtkTreeModel *model = GTK_TREE_MODEL(priv->store);
+    guint all = discovery_peer_list_count(priv->store);
+    auto shown = static_cast<guint>(gtk_tree_model_iter_n_children(model, nullptr));
+    const char *noun = all == 1 ? "camera" : "cameras";
+    gchar *count = shown == all ? g_strdup_printf("%u %s", all, noun)
+                                : g_strdup_printf("%u of %u %s", shown, all, noun);
+    gtk_label_set_text(GTK_LABEL(priv->count), count);
+    g_free(count);
+
+    const char *text = nullptr;
+    if (all == 0) {
+        text = priv->silence_timeout ? nullptr : silence_text(peer_handoff_silence(priv->handoff));
+        if (!text)
+            text = "Looking for cameras\u2026";
+    } else if (shown == 0) {
+        text = "No camera matches the search.";
+    }
+    if (text)
+        gtk_label_set_text(GTK_LABEL(priv->placeholder), text);
+    gtk_widget_set_visible(priv->placeholder, text != nullptr);
+}
+
+void on_rows_added(gpointer user_data)
+{
+    update_status(static_cast<MainWindowPrivate *>(user_data));
+}
+
+gboolean on_silence_due(gpointer user_data)
 {
     auto *priv = static_cast<MainWindowPrivate *>(user_data);
-    if (details.type == OBX_PEER_TYPE_PROBE)
-        return;
-
-    PeerRow *row = g_new(PeerRow, 1);
-    row_texts_init(row->texts, address_string, details);
-    RowSink *sink = priv->sink;
-    g_mutex_lock(&sink->lock);
-    g_queue_push_tail(&sink->arrived, row);
-    gboolean schedule = !sink->scheduled;
-    sink->scheduled = TRUE;
-    g_mutex_unlock(&sink->lock);
-    if (schedule) {
-        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, append_rows, g_atomic_rc_box_acquire(sink),
-                        row_sink_release);
-    }
+    priv->silence_timeout = 0;
+    update_status(priv);
+    return G_SOURCE_REMOVE;
 }
 
 void start_discovery(MainWindowPrivate *priv)
 {
-    priv->sink = row_sink_new(priv->store);
-    priv->discovery = obx_discovery_new(priv->details, on_discovery, priv);
+    priv->handoff = peer_handoff_new(priv->store, on_rows_added, priv);
+    priv->discovery = obx_discovery_new(priv->details, peer_handoff_on_discovery, priv->handoff);
+    priv->silence_timeout = g_timeout_add(SILENCE_TOLD_AFTER_MS, on_silence_due, priv);
 }
 
 // Frees the instance first: once it returns, no row can be handed over.
@@ -130,13 +90,18 @@ void stop_discovery(MainWindowPrivate *priv)
 {
     obx_discovery_free(priv->discovery);
     priv->discovery = nullptr;
-    row_sink_close(priv->sink);
-    priv->sink = nullptr;
+    peer_handoff_close(priv->handoff);
+    priv->handoff = nullptr;
+    g_clear_handle_id(&priv->silence_timeout, g_source_remove);
 }
 
+// A plain click opens the web interface; with Shift or Ctrl it only selects.
 void on_row_activated(GtkTreeView *tree_view, GtkTreePath *path, GtkTreeViewColumn *,
                       gpointer)
 {
+    GdkModifierType state;
+    if (gtk_get_current_event_state(&state) && (state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK)))
+        return;
     GtkTreeModel *model = gtk_tree_view_get_model(tree_view);
     g_assert(model != nullptr);
     GtkTreeIter iter;
@@ -152,25 +117,87 @@ void on_row_activated(GtkTreeView *tree_view, GtkTreePath *path, GtkTreeViewColu
 void on_tree_view_destroy(GtkWidget *, gpointer user_data)
 {
     auto *priv = static_cast<MainWindowPrivate *>(user_data);
-    priv->sink->store = nullptr;
+    peer_handoff_drop_rows(priv->handoff);
     priv->store = nullptr;
 }
 
-gboolean release_later(gpointer)
+void show_sort_indicator(MainWindowPrivate *priv, GtkTreeViewColumn *column, GtkSortType order)
 {
-    return G_SOURCE_REMOVE; // the source's destroy notification releases
+    if (priv->sorted_by)
+        gtk_tree_view_column_set_sort_indicator(priv->sorted_by, FALSE);
+    priv->sorted_by = column;
+    if (column) {
+        gtk_tree_view_column_set_sort_order(column, order);
+        gtk_tree_view_column_set_sort_indicator(column, TRUE);
+    }
 }
 
-// Gives the view a new, empty store. The old one goes in an iteration of its
-// own, so that neither the view's teardown of a long list nor the freeing of
-// its rows holds a frame long. Clearing it in place would be slower still:
-// the view follows each removal.
+// Sorts by the column, or the other way round if the list is sorted by it.
+void on_column_clicked(GtkTreeViewColumn *column, MainWindowPrivate *priv)
+{
+    GtkSortType order = GTK_SORT_ASCENDING;
+    if (column == priv->sorted_by && gtk_tree_view_column_get_sort_order(column) == order)
+        order = GTK_SORT_DESCENDING;
+    show_sort_indicator(priv, column, order);
+    int model_column = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(column), "model-column"));
+    discovery_peer_list_sort(priv->store, model_column, order);
+}
+
+// Filtering changes the rows wholesale: the view lets go of the list
+// meanwhile, rather than follow each row that comes or goes.
+void on_search_changed(GtkEditable *entry, MainWindowPrivate *priv)
+{
+    GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
+    g_object_ref(priv->store); // the view holds the only other reference
+    gtk_tree_view_set_model(view, nullptr);
+    discovery_peer_list_filter(priv->store, gtk_entry_get_text(GTK_ENTRY(entry)));
+    gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
+    g_object_unref(priv->store);
+    update_status(priv);
+}
+
+// Closing the search shows every row again.
+void on_search_mode(GObject *bar, GParamSpec *, MainWindowPrivate *priv)
+{
+    if (!gtk_search_bar_get_search_mode(GTK_SEARCH_BAR(bar))) {
+        gtk_entry_set_text(GTK_ENTRY(priv->search_entry), "");
+        gtk_widget_grab_focus(priv->tree_view);
+    }
+}
+
+// Ctrl+F opens the search; typing in the list starts one.
+gboolean on_window_key_press(GtkWidget *, GdkEventKey *event, MainWindowPrivate *priv)
+{
+    auto bar = GTK_SEARCH_BAR(priv->search_bar);
+    GdkModifierType mods = static_cast<GdkModifierType>(
+        event->state & gtk_accelerator_get_default_mod_mask());
+    if (mods == GDK_CONTROL_MASK && gdk_keyval_to_lower(event->keyval) == GDK_KEY_f) {
+        gtk_search_bar_set_search_mode(bar, TRUE);
+        gtk_widget_grab_focus(priv->search_entry);
+        return GDK_EVENT_STOP;
+    }
+    // Only a visible character: the list keeps Space, the arrows and its
+    // shortcuts, the Menu key and Shift+F10 among them.
+    gunichar typed = gdk_keyval_to_unicode(event->keyval);
+    if (!gtk_widget_has_focus(priv->tree_view) || !g_unichar_isgraph(typed) ||
+        (mods & (GDK_CONTROL_MASK | GDK_MOD1_MASK)))
+        return GDK_EVENT_PROPAGATE;
+    return gtk_search_bar_handle_event(bar, reinterpret_cast<GdkEvent *>(event));
+}
+
+// Gives the view a new, empty store, shown unsorted and filtered by the
+// search. The old one goes in an iteration of its own, so that neither the
+// view's teardown of a long list nor the freeing of its rows holds a frame
+// long. Clearing it in place would be slower still: the view follows each
+// removal.
 void replace_store(MainWindowPrivate *priv)
 {
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     if (GtkTreeModel *old = gtk_tree_view_get_model(view))
-        g_idle_add_full(G_PRIORITY_DEFAULT_IDLE, release_later, g_object_ref(old), g_object_unref);
+        g_idle_add_once(g_object_unref, g_object_ref(old));
     priv->store = discovery_peer_list_new();
+    discovery_peer_list_filter(priv->store, gtk_entry_get_text(GTK_ENTRY(priv->search_entry)));
+    show_sort_indicator(priv, nullptr, GTK_SORT_ASCENDING);
     gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
     g_object_unref(priv->store);
 }
@@ -180,6 +207,7 @@ void on_refresh_clicked(GtkWidget *, MainWindowPrivate *priv)
     replace_store(priv);
     stop_discovery(priv);
     start_discovery(priv);
+    update_status(priv);
 }
 
 void priv_free(gpointer data)
@@ -191,7 +219,8 @@ void priv_free(gpointer data)
 
 // A column as wide as a typical text of its kind, which the user may widen;
 // the last one takes the rest of the window. Longer texts end in an ellipsis.
-GtkTreeViewColumn *create_column(GtkWidget *view, int column)
+// A click on its header sorts by it.
+GtkTreeViewColumn *create_column(MainWindowPrivate *priv, int column)
 {
     static const char *const titles[NUM_COLS] = {"Name", "IP Addess", "Web UI", "Videofeed"};
     // Together about as wide as the window's default width.
@@ -203,7 +232,7 @@ GtkTreeViewColumn *create_column(GtkWidget *view, int column)
     GtkTreeViewColumn *result =
         gtk_tree_view_column_new_with_attributes(titles[column], renderer, "text", column, nullptr);
 
-    PangoLayout *layout = gtk_widget_create_pango_layout(view, typical[column]);
+    PangoLayout *layout = gtk_widget_create_pango_layout(priv->tree_view, typical[column]);
     int width;
     pango_layout_get_pixel_size(layout, &width, nullptr);
     g_object_unref(layout);
@@ -212,6 +241,11 @@ GtkTreeViewColumn *create_column(GtkWidget *view, int column)
     gtk_tree_view_column_set_fixed_width(result, width + PADDING);
     gtk_tree_view_column_set_resizable(result, TRUE);
     gtk_tree_view_column_set_expand(result, column == NUM_COLS - 1);
+
+    // The model sorts itself: GTK's sorting would want a GtkTreeSortable.
+    gtk_tree_view_column_set_clickable(result, TRUE);
+    g_object_set_data(G_OBJECT(result), "model-column", GINT_TO_POINTER(column));
+    g_signal_connect(result, "clicked", G_CALLBACK(on_column_clicked), priv);
     return result;
 }
 
@@ -225,18 +259,57 @@ GtkWidget *create_view_and_model(MainWindowPrivate *priv)
     priv->tree_view = gtk_tree_view_new();
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     gtk_tree_view_set_activate_on_single_click(view, TRUE);
+    gtk_tree_view_set_enable_search(view, FALSE); // the search bar finds instead
+    gtk_tree_selection_set_mode(gtk_tree_view_get_selection(view), GTK_SELECTION_MULTIPLE);
     g_signal_connect(view, "row-activated", G_CALLBACK(on_row_activated), priv);
     g_signal_connect(view, "destroy", G_CALLBACK(on_tree_view_destroy), priv);
-    row_actions_attach_menu(view);
+    row_actions_attach(view);
 
     for (int column = 0; column < NUM_COLS; ++column)
-        gtk_tree_view_insert_column(view, create_column(priv->tree_view, column), column);
+        gtk_tree_view_insert_column(view, create_column(priv, column), column);
     // Every row is one line high, so the view need not measure each new one.
     gtk_tree_view_set_fixed_height_mode(view, TRUE);
     replace_store(priv);
 
     gtk_container_add(GTK_CONTAINER(scrolled), priv->tree_view);
     return scrolled;
+}
+
+// The list, with a text over it while it is empty. The text is an overlay,
+// so that the list stays where screen readers find it.
+GtkWidget *create_list_with_placeholder(MainWindowPrivate *priv)
+{
+    GtkWidget *overlay = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(overlay), create_view_and_model(priv));
+    priv->placeholder = gtk_label_new(nullptr);
+    GtkLabel *label = GTK_LABEL(priv->placeholder);
+    gtk_label_set_line_wrap(label, TRUE);
+    gtk_label_set_max_width_chars(label, 50);
+    gtk_label_set_justify(label, GTK_JUSTIFY_CENTER);
+    gtk_widget_set_valign(priv->placeholder, GTK_ALIGN_CENTER);
+    gtk_widget_set_halign(priv->placeholder, GTK_ALIGN_CENTER);
+    gtk_widget_set_no_show_all(priv->placeholder, TRUE);
+    gtk_style_context_add_class(gtk_widget_get_style_context(priv->placeholder), "dim-label");
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), priv->placeholder);
+    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), priv->placeholder, TRUE);
+    return overlay;
+}
+
+GtkWidget *create_search_bar(MainWindowPrivate *priv)
+{
+    priv->search_bar = gtk_search_bar_new();
+    priv->search_entry = gtk_search_entry_new();
+    gtk_entry_set_width_chars(GTK_ENTRY(priv->search_entry), 30);
+    gtk_entry_set_placeholder_text(GTK_ENTRY(priv->search_entry), "Name or IP address");
+    atk_object_set_name(gtk_widget_get_accessible(priv->search_entry), "Find cameras");
+    gtk_container_add(GTK_CONTAINER(priv->search_bar), priv->search_entry);
+    gtk_search_bar_connect_entry(GTK_SEARCH_BAR(priv->search_bar), GTK_ENTRY(priv->search_entry));
+    gtk_search_bar_set_show_close_button(GTK_SEARCH_BAR(priv->search_bar), TRUE);
+    // At once, not after the search entry's pause: filtering is fast.
+    g_signal_connect(priv->search_entry, "changed", G_CALLBACK(on_search_changed), priv);
+    g_signal_connect(priv->search_bar, "notify::search-mode-enabled",
+                     G_CALLBACK(on_search_mode), priv);
+    return priv->search_bar;
 }
 
 GtkWidget *create_toolbar(MainWindowPrivate *priv)
@@ -251,6 +324,12 @@ GtkWidget *create_toolbar(MainWindowPrivate *priv)
     // An icon alone gives a screen reader nothing to say.
     atk_object_set_name(gtk_widget_get_accessible(gtk_bin_get_child(GTK_BIN(refresh))), "Refresh");
     g_signal_connect(refresh, "clicked", G_CALLBACK(on_refresh_clicked), priv);
+
+    GtkToolItem *count = gtk_tool_item_new();
+    priv->count = gtk_label_new(nullptr);
+    gtk_widget_set_margin_start(priv->count, 6);
+    gtk_container_add(GTK_CONTAINER(count), priv->count);
+    gtk_toolbar_insert(GTK_TOOLBAR(toolbar), count, -1);
     return toolbar;
 }
 
@@ -266,13 +345,17 @@ GtkWidget *discovery_main_window_new(GtkApplication *app)
     gtk_window_set_default_size(GTK_WINDOW(window), 600, 400);
 
     GtkWidget *box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    GtkWidget *list = create_view_and_model(priv);
+    GtkWidget *search = create_search_bar(priv);
+    GtkWidget *list = create_list_with_placeholder(priv);
     gtk_container_add(GTK_CONTAINER(window), box);
+    gtk_box_pack_start(GTK_BOX(box), search, FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(box), list, TRUE, TRUE, 0);
     gtk_box_pack_start(GTK_BOX(box), create_toolbar(priv), FALSE, FALSE, 0);
+    g_signal_connect(window, "key-press-event", G_CALLBACK(on_window_key_press), priv);
 
     priv->details = ObxPeerDetails{};
     priv->details.type = OBX_PEER_TYPE_PROBE;
     start_discovery(priv);
+    update_status(priv);
     return window;
 }

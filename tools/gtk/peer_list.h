@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The list's model: one row per discovered peer, in the order they arrived,
-// each holding the texts of RowColumn. Rows are only ever appended; a new
-// list replaces an old one. Kept in one array, so that a view can walk and
-// drop 100,000 rows in a few milliseconds. Main thread only, as all of GTK.
+// The list's model: one row per discovered peer, each holding the texts of
+// RowColumn. Rows are only ever added; a new list replaces an old one. The
+// rows shown are those that match a filter, in the order they arrived or
+// sorted by a column; the model keeps that order in an index of its own, so
+// that a view can walk, sort and drop 100,000 rows in a few milliseconds.
+// Main thread only, as all of GTK.
 #ifndef OMBRIX_DISCOVERY_GTK_PEER_LIST_H
 #define OMBRIX_DISCOVERY_GTK_PEER_LIST_H
 
@@ -15,11 +17,29 @@ G_BEGIN_DECLS
 #define DISCOVERY_TYPE_PEER_LIST (discovery_peer_list_get_type())
 G_DECLARE_FINAL_TYPE(DiscoveryPeerList, discovery_peer_list, DISCOVERY, PEER_LIST, GObject)
 
+// Shown in arrival order: no sort column.
+#define DISCOVERY_PEER_LIST_UNSORTED (-1)
+
 DiscoveryPeerList *discovery_peer_list_new(void);
 
-// Appends a row with texts, prepared by row_texts_init(), and takes them:
-// texts is left empty.
-void discovery_peer_list_append(DiscoveryPeerList *self, gchar *texts[NUM_COLS]);
+// Adds a row with row's texts, prepared by row_texts_init(), and takes them:
+// row is left empty. If it matches the filter, it is shown in its place.
+void discovery_peer_list_append(DiscoveryPeerList *self, RowTexts *row);
+
+// Orders the shown rows by column, or in arrival order for
+// DISCOVERY_PEER_LIST_UNSORTED. Rows that compare equal stay in arrival
+// order. A view keeps its selection.
+void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType order);
+
+// Shows only the rows whose name or address holds text, ignoring case; all
+// for "". Changes the rows wholesale: call it while no view shows the list.
+void discovery_peer_list_filter(DiscoveryPeerList *self, const gchar *text);
+
+// How many rows there are, shown or not.
+guint discovery_peer_list_count(DiscoveryPeerList *self);
+
+// The texts of the shown row at path.
+const RowTexts *discovery_peer_list_row(DiscoveryPeerList *self, GtkTreePath *path);
 
 G_END_DECLS
 

@@ -1,28 +1,32 @@
 // SPDX-License-Identifier: MIT
 #include "row_actions.h"
-#include "row_texts.h"
+#include "peer_list.h"
 
 namespace {
 
+enum class Action { OPEN, COPY_TEXT, COPY_SELECTED_ROWS };
+
 struct MenuEntry {
     const char *label;
-    RowColumn column; // the text it acts on
-    gboolean opens;   // opens the text, rather than copying it
+    Action action;
+    RowColumn column; // the text it opens or copies
 };
 
 const MenuEntry MENU_ENTRIES[] = {
-    {"Open Web Interface", COL_HTTP, TRUE},
-    {"Copy Web Interface Address", COL_HTTP, FALSE},
-    {"Copy Video Stream Address", COL_RTSP, FALSE},
-    {"Copy IP Address", COL_ADDRESS, FALSE},
+    {"Open Web Interface", Action::OPEN, COL_HTTP},
+    {"Copy Web Interface Address", Action::COPY_TEXT, COL_HTTP},
+    {"Copy Video Stream Address", Action::COPY_TEXT, COL_RTSP},
+    {"Copy IP Address", Action::COPY_TEXT, COL_ADDRESS},
+    {"Copy Selected Rows", Action::COPY_SELECTED_ROWS, NUM_COLS},
 };
 constexpr int N_MENU_ENTRIES = G_N_ELEMENTS(MENU_ENTRIES);
 
 // A view's menu, with the texts of the row it was last opened on.
 struct RowMenu {
+    GtkTreeView *view;
     GtkWidget *menu;
     GtkWidget *items[N_MENU_ENTRIES];
-    gchar *texts[NUM_COLS];
+    RowTexts row;
 };
 
 // A peer chooses the URL it announces: opening any scheme with the desktop's
@@ -39,8 +43,32 @@ gboolean is_web_address(const gchar *url)
 void row_menu_free(gpointer data)
 {
     auto *menu = static_cast<RowMenu *>(data);
-    row_texts_clear(menu->texts);
+    row_texts_clear(&menu->row);
     g_free(menu);
+}
+
+void copy_text(GtkWidget *widget, const gchar *text)
+{
+    gtk_clipboard_set_text(gtk_widget_get_clipboard(widget, GDK_SELECTION_CLIPBOARD), text, -1);
+}
+
+// The selected rows, as lines for a spreadsheet, on the clipboard.
+void copy_selected_rows(GtkTreeView *view)
+{
+    GtkTreeModel *model = nullptr;
+    GList *paths = gtk_tree_selection_get_selected_rows(gtk_tree_view_get_selection(view), &model);
+    if (!paths || !DISCOVERY_IS_PEER_LIST(model)) {
+        g_list_free_full(paths, reinterpret_cast<GDestroyNotify>(gtk_tree_path_free));
+        return;
+    }
+    GString *lines = g_string_new(nullptr);
+    for (GList *path = paths; path; path = path->next) {
+        auto *tree_path = static_cast<GtkTreePath *>(path->data);
+        row_texts_append_tsv(discovery_peer_list_row(DISCOVERY_PEER_LIST(model), tree_path), lines);
+    }
+    g_list_free_full(paths, reinterpret_cast<GDestroyNotify>(gtk_tree_path_free));
+    copy_text(GTK_WIDGET(view), lines->str);
+    g_string_free(lines, TRUE);
 }
 
 void on_item_activate(GtkMenuItem *item, RowMenu *menu)
@@ -48,30 +76,49 @@ void on_item_activate(GtkMenuItem *item, RowMenu *menu)
     int i = 0;
     while (menu->items[i] != GTK_WIDGET(item))
         ++i;
-    const gchar *text = menu->texts[MENU_ENTRIES[i].column];
-    if (MENU_ENTRIES[i].opens)
-        open_web_interface(text);
-    else
-        gtk_clipboard_set_text(gtk_widget_get_clipboard(GTK_WIDGET(item), GDK_SELECTION_CLIPBOARD),
-                               text, -1);
+    const MenuEntry &entry = MENU_ENTRIES[i];
+    switch (entry.action) {
+    case Action::OPEN:
+        open_web_interface(menu->row.text[entry.column]);
+        break;
+    case Action::COPY_TEXT:
+        copy_text(GTK_WIDGET(item), menu->row.text[entry.column]);
+        break;
+    case Action::COPY_SELECTED_ROWS:
+        copy_selected_rows(menu->view);
+        break;
+    }
+}
+
+gboolean usable(const MenuEntry &entry, const gchar *text)
+{
+    switch (entry.action) {
+    case Action::OPEN:
+        return *text && is_web_address(text);
+    case Action::COPY_TEXT:
+        return *text != '\0';
+    case Action::COPY_SELECTED_ROWS:
+        return TRUE; // the row the menu is for is among them
+    }
+    return FALSE;
 }
 
 // Takes the texts of the row at path; an entry with nothing to act on is
 // insensitive.
-gboolean prepare(RowMenu *menu, GtkTreeView *view, GtkTreePath *path)
+gboolean prepare(RowMenu *menu, GtkTreePath *path)
 {
-    GtkTreeModel *model = gtk_tree_view_get_model(view);
+    GtkTreeModel *model = gtk_tree_view_get_model(menu->view);
     GtkTreeIter iter;
     if (!model || !gtk_tree_model_get_iter(model, &iter, path))
         return FALSE;
-    row_texts_clear(menu->texts);
-    gtk_tree_model_get(model, &iter, COL_NAME, &menu->texts[COL_NAME], COL_ADDRESS,
-                       &menu->texts[COL_ADDRESS], COL_HTTP, &menu->texts[COL_HTTP], COL_RTSP,
-                       &menu->texts[COL_RTSP], -1);
+    row_texts_clear(&menu->row);
+    gtk_tree_model_get(model, &iter, COL_NAME, &menu->row.text[COL_NAME], COL_ADDRESS,
+                       &menu->row.text[COL_ADDRESS], COL_HTTP, &menu->row.text[COL_HTTP],
+                       COL_RTSP, &menu->row.text[COL_RTSP], -1);
     for (int i = 0; i < N_MENU_ENTRIES; ++i) {
-        const gchar *text = menu->texts[MENU_ENTRIES[i].column];
-        gtk_widget_set_sensitive(menu->items[i], *text && (!MENU_ENTRIES[i].opens ||
-                                                           is_web_address(text)));
+        const MenuEntry &entry = MENU_ENTRIES[i];
+        const gchar *text = entry.column < NUM_COLS ? menu->row.text[entry.column] : "";
+        gtk_widget_set_sensitive(menu->items[i], usable(entry, text));
     }
     return TRUE;
 }
@@ -86,8 +133,10 @@ gboolean on_button_press(GtkWidget *widget, GdkEventButton *event, RowMenu *menu
                                        static_cast<gint>(event->y), &path, nullptr, nullptr,
                                        nullptr))
         return GDK_EVENT_PROPAGATE;
-    gtk_tree_view_set_cursor(view, path, nullptr, FALSE); // shows the row it is for
-    if (prepare(menu, view, path))
+    // A click on a selected row keeps the selection, for the menu to copy.
+    if (!gtk_tree_selection_path_is_selected(gtk_tree_view_get_selection(view), path))
+        gtk_tree_view_set_cursor(view, path, nullptr, FALSE); // shows the row it is for
+    if (prepare(menu, path))
         gtk_menu_popup_at_pointer(GTK_MENU(menu->menu), reinterpret_cast<GdkEvent *>(event));
     gtk_tree_path_free(path);
     return GDK_EVENT_STOP;
@@ -102,7 +151,7 @@ gboolean on_popup_menu(GtkWidget *widget, RowMenu *menu)
     gtk_tree_view_get_cursor(view, &path, nullptr);
     if (!path)
         return FALSE;
-    gboolean shown = prepare(menu, view, path);
+    gboolean shown = prepare(menu, path);
     if (shown) {
         GdkRectangle row;
         gtk_tree_view_get_cell_area(view, path, nullptr, &row);
@@ -112,6 +161,16 @@ gboolean on_popup_menu(GtkWidget *widget, RowMenu *menu)
     }
     gtk_tree_path_free(path);
     return shown;
+}
+
+gboolean on_key_press(GtkWidget *widget, GdkEventKey *event, gpointer)
+{
+    GdkModifierType mods = static_cast<GdkModifierType>(
+        event->state & gtk_accelerator_get_default_mod_mask());
+    if (mods != GDK_CONTROL_MASK || gdk_keyval_to_lower(event->keyval) != GDK_KEY_c)
+        return GDK_EVENT_PROPAGATE;
+    copy_selected_rows(GTK_TREE_VIEW(widget));
+    return GDK_EVENT_STOP;
 }
 
 } // namespace
@@ -127,9 +186,10 @@ void open_web_interface(const gchar *url)
     gtk_show_uri_on_window(nullptr, url, GDK_CURRENT_TIME, nullptr);
 }
 
-void row_actions_attach_menu(GtkTreeView *view)
+void row_actions_attach(GtkTreeView *view)
 {
     RowMenu *menu = g_new0(RowMenu, 1);
+    menu->view = view;
     menu->menu = gtk_menu_new();
     for (int i = 0; i < N_MENU_ENTRIES; ++i) {
         menu->items[i] = gtk_menu_item_new_with_label(MENU_ENTRIES[i].label);
@@ -141,4 +201,5 @@ void row_actions_attach_menu(GtkTreeView *view)
     g_object_set_data_full(G_OBJECT(view), "row-menu", menu, row_menu_free);
     g_signal_connect(view, "button-press-event", G_CALLBACK(on_button_press), menu);
     g_signal_connect(view, "popup-menu", G_CALLBACK(on_popup_menu), menu);
+    g_signal_connect(view, "key-press-event", G_CALLBACK(on_key_press), nullptr);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// What a user can do with a row of the list: open the camera's web
-// interface, or copy one of its addresses from the row's context menu.
+// What a user can do with rows of the list: open a camera's web interface,
+// copy one of its addresses from the row's context menu, or copy the
+// selected rows for a spreadsheet.
 // Main thread only, as all of GTK.
 #ifndef OMBRIX_DISCOVERY_GTK_ROW_ACTIONS_H
 #define OMBRIX_DISCOVERY_GTK_ROW_ACTIONS_H
@@ -11,9 +12,9 @@
 // address; any other is refused with a message on standard error.
 void open_web_interface(const gchar *url);
 
-// Gives view, whose model has the columns of RowColumn, a context menu on
-// its rows: on a right click, the Menu key or Shift+F10. It lives as long
-// as the view.
-void row_actions_attach_menu(GtkTreeView *view);
+// Gives view, whose model is a DiscoveryPeerList, a context menu on its
+// rows (on a right click, the Menu key or Shift+F10), and Ctrl+C to copy the
+// selected rows. They live as long as the view.
+void row_actions_attach(GtkTreeView *view);
 
 #endif

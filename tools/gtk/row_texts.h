@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The texts of one row of the list, prepared from what a peer sent.
+// The texts of one row of the list, prepared from what a peer sent, with
+// what sorting and finding compare. Needs no GTK: prepared on the library's
+// listener thread, so that the main thread only places the row.
 #ifndef OMBRIX_DISCOVERY_GTK_ROW_TEXTS_H
 #define OMBRIX_DISCOVERY_GTK_ROW_TEXTS_H
 
@@ -16,12 +18,28 @@ enum RowColumn {
     NUM_COLS,
 };
 
-// Fills texts with new copies that GTK can show: each valid UTF-8, a missing
-// text empty, a valid one unchanged and any invalid bytes as U+FFFD. Needs
-// no GTK, so it may run on any thread. Free with row_texts_clear().
-void row_texts_init(gchar *texts[NUM_COLS], const char *address_string,
-                    ObxPeerDetails details);
+struct RowTexts {
+    gchar *text[NUM_COLS]; // as shown
+    gchar *name_key;       // orders names case-insensitively, numbers by value
+    gchar *name_folded;    // the name case-folded, for finding
+    guint32 address;       // the address as a number, for ordering
+};
 
-void row_texts_clear(gchar *texts[NUM_COLS]);
+// Fills row with new texts that GTK can show: each valid UTF-8, a missing
+// text empty, a valid one unchanged and any invalid bytes as U+FFFD; and
+// with their keys. Free with row_texts_clear().
+void row_texts_init(RowTexts *row, const char *address_string, ObxPeerDetails details);
+
+void row_texts_clear(RowTexts *row);
+
+// Whether the row's name or address holds needle, which is case-folded.
+gboolean row_texts_match(const RowTexts *row, const gchar *needle);
+
+// Appends the row to lines as one line for a spreadsheet: address, name, web
+// interface and video stream, separated by tabs, ended by a line feed. Each
+// field is escaped as the command-line tool's lines are, so that it holds no
+// tab or line feed, and one that a spreadsheet would take for a formula
+// starts with an apostrophe.
+void row_texts_append_tsv(const RowTexts *row, GString *lines);
 
 #endif
