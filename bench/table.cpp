@@ -163,6 +163,14 @@ void window_rows(Table &table, const Json::Value &window)
            site["refresh_beyond_library_ms_worst"], 50);
     within("... longest main-loop iteration in the second after (worst)",
            site["longest_iteration_after_refresh_ms_worst"], 16);
+    within("... a click on a header: sorted and drawn after (worst of 5)",
+           site["sort_drawn_ms_worst"], 200);
+    within("... a keystroke in the search bar: filtered and drawn after (worst of 10)",
+           site["keystroke_drawn_ms_worst"], 50);
+    within("window, 1000 answering into a sorted list: longest iteration (worst)",
+           site["sorted_arrival_longest_iteration_ms_worst"], 16);
+    within("... into a filtered list: longest iteration (worst)",
+           site["filtered_arrival_longest_iteration_ms_worst"], 16);
 }
 
 void lossy_rows(Table &table, const Json::Value &lossy)

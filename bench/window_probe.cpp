@@ -12,6 +12,10 @@
 //              then times the list afresh
 //   longest    "longest MICROSECONDS", the longest iteration since the last
 //              refresh ended
+//   sort N     clicks the header of column N: "drawn in MICROSECONDS", from
+//              the click until the next frame was painted
+//   search T   opens the search bar and sets its text to T, as a keystroke
+//              does: "drawn in MICROSECONDS", likewise
 #include <obx_discovery/discovery.h>
 
 #include <gtk/gtk.h>
@@ -20,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -39,6 +44,9 @@ struct Probe {
     gint64 library_time = 0;
     GtkTreeView *list = nullptr;
     GtkToolButton *refresh = nullptr;
+    GtkSearchBar *search_bar = nullptr;
+    GtkEntry *search_entry = nullptr;
+    gint64 drawing_since = 0; // when the change that awaits its frame began
 } probe;
 
 void find_widgets(GtkWidget *widget, gpointer)
@@ -47,6 +55,10 @@ void find_widgets(GtkWidget *widget, gpointer)
         probe.list = GTK_TREE_VIEW(widget);
     if (GTK_IS_TOOL_BUTTON(widget))
         probe.refresh = GTK_TOOL_BUTTON(widget);
+    if (GTK_IS_SEARCH_BAR(widget))
+        probe.search_bar = GTK_SEARCH_BAR(widget);
+    if (GTK_IS_SEARCH_ENTRY(widget))
+        probe.search_entry = GTK_ENTRY(widget);
     if (GTK_IS_CONTAINER(widget))
         gtk_container_forall(GTK_CONTAINER(widget), find_widgets, nullptr);
 }
@@ -123,20 +135,50 @@ void answer_longest()
     fflush(stdout);
 }
 
+void on_after_paint(GdkFrameClock *clock, gpointer)
+{
+    printf("drawn in %" G_GINT64_FORMAT "\n", g_get_monotonic_time() - probe.drawing_since);
+    fflush(stdout);
+    g_signal_handlers_disconnect_by_func(clock, reinterpret_cast<gpointer>(on_after_paint),
+                                         nullptr);
+}
+
+// Runs change, then answers once the next frame is painted.
+template <typename Change>
+void time_until_drawn(Change change)
+{
+    probe.drawing_since = g_get_monotonic_time();
+    change();
+    GtkWidget *list = GTK_WIDGET(probe.list);
+    g_signal_connect(gtk_widget_get_frame_clock(list), "after-paint", G_CALLBACK(on_after_paint),
+                     nullptr);
+    gtk_widget_queue_draw(list);
+}
+
 gboolean on_command(GIOChannel *input, GIOCondition, gpointer)
 {
     gchar *line = nullptr;
     if (g_io_channel_read_line(input, &line, nullptr, nullptr, nullptr) != G_IO_STATUS_NORMAL)
         return G_SOURCE_REMOVE;
-    int rows;
-    if (sscanf(line, "rows %d", &rows) == 1)
+    int rows, column;
+    if (sscanf(line, "rows %d", &rows) == 1) {
         await_rows(rows);
-    else if (g_str_equal(line, "refresh\n") && probe.refresh)
+    } else if (g_str_equal(line, "refresh\n") && probe.refresh) {
         click_refresh();
-    else if (g_str_equal(line, "longest\n"))
+    } else if (g_str_equal(line, "longest\n")) {
         answer_longest();
-    else
+    } else if (sscanf(line, "sort %d", &column) == 1 && probe.list) {
+        GtkTreeViewColumn *header = gtk_tree_view_get_column(probe.list, column);
+        time_until_drawn([&] { gtk_tree_view_column_clicked(header); });
+    } else if (g_str_has_prefix(line, "search ") && probe.search_entry) {
+        const gchar *text = g_strchomp(line) + strlen("search ");
+        time_until_drawn([&] {
+            gtk_search_bar_set_search_mode(probe.search_bar, TRUE);
+            gtk_entry_set_text(probe.search_entry, text);
+        });
+    } else {
         fprintf(stderr, "window probe: unknown command: %s", line);
+    }
     g_free(line);
     return G_SOURCE_CONTINUE;
 }

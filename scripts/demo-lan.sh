@@ -84,7 +84,7 @@ if [ "${1:-}" = "--gtk" ]; then
     exec xvfb-run -a dbus-run-session -- bash -c '
         build/tools/gtk/ombrix-discovery-gtk "$@" & app=$!
         sleep 2
-        scripts/screenshot.py "$0"
+        scripts/screenshot.py "$0" "Ombrix Discovery Tool"
         kill "$app"' "$screenshot" "$@"
 fi
 echo "Running ombrix-discovery-cli for 3 seconds:"

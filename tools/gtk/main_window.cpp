@@ -147,10 +147,15 @@ void on_column_clicked(GtkTreeViewColumn *column, MainWindowPrivate *priv)
 // meanwhile, rather than follow each row that comes or goes.
 void on_search_changed(GtkEditable *entry, MainWindowPrivate *priv)
 {
+    const gchar *text = gtk_entry_get_text(GTK_ENTRY(entry));
+    if (!discovery_peer_list_filter_changes(priv->store, text)) {
+        discovery_peer_list_filter(priv->store, text);
+        return;
+    }
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     g_object_ref(priv->store); // the view holds the only other reference
     gtk_tree_view_set_model(view, nullptr);
-    discovery_peer_list_filter(priv->store, gtk_entry_get_text(GTK_ENTRY(entry)));
+    discovery_peer_list_filter(priv->store, text);
     gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
     g_object_unref(priv->store);
     update_status(priv);

@@ -7,10 +7,17 @@
 struct _DiscoveryPeerList {
     GObject parent_instance;
     GArray *rows;  // of RowTexts, in arrival order
-    GArray *shown; // of guint, indices into rows: the model's rows, in order
+    GArray *order; // of guint, indices into rows: all rows, in the list's order
+    GArray *shown; // of guint: those of order that match, the model's rows
+    // What finding searches, kept together for a fast pass over all rows:
+    // for each row its address and case-folded name, at find_at.
+    GByteArray *find_text;
+    GArray *find_at; // of guint, by row
     int sort_column;
     GtkSortType sort_order;
     gchar *needle; // the filter, case-folded; "" shows all
+    gchar *next_needle;
+    GArray *next_shown; // the rows that next_needle shows
 };
 
 static void discovery_peer_list_tree_model_init(GtkTreeModelIface *iface);
@@ -34,9 +41,14 @@ guint position(GtkTreeIter *iter)
     return GPOINTER_TO_UINT(iter->user_data);
 }
 
+guint *indices(GArray *array)
+{
+    return reinterpret_cast<guint *>(array->data);
+}
+
 guint *shown_indices(DiscoveryPeerList *self)
 {
-    return reinterpret_cast<guint *>(self->shown->data);
+    return indices(self->shown);
 }
 
 const RowTexts &row_at(DiscoveryPeerList *self, guint index)
@@ -58,6 +70,45 @@ gboolean point_at(DiscoveryPeerList *self, GtkTreeIter *iter, gint at)
 void clear_row(gpointer row)
 {
     row_texts_clear(static_cast<RowTexts *>(row));
+}
+
+void add_find_text(DiscoveryPeerList *self, const RowTexts &row)
+{
+    guint at = self->find_text->len;
+    g_array_append_val(self->find_at, at);
+    for (const gchar *text : {row.text[COL_ADDRESS], row.name_folded})
+        g_byte_array_append(self->find_text, reinterpret_cast<const guint8 *>(text),
+                            static_cast<guint>(strlen(text) + 1));
+}
+
+gboolean matches(DiscoveryPeerList *self, guint index, const gchar *needle)
+{
+    const gchar *address = reinterpret_cast<const gchar *>(self->find_text->data) +
+                           g_array_index(self->find_at, guint, index);
+    return strstr(address, needle) || strstr(address + strlen(address) + 1, needle);
+}
+
+// The rows that needle shows, in order, into matching. A longer needle
+// only narrows: then only the rows shown now need a look.
+void find(DiscoveryPeerList *self, const gchar *needle, GArray *matching)
+{
+    GArray *candidates = strstr(needle, self->needle) ? self->shown : self->order;
+    g_array_set_size(matching, 0);
+    for (guint i = 0; i < candidates->len; ++i) {
+        guint index = indices(candidates)[i];
+        if (!*needle || matches(self, index, needle))
+            g_array_append_val(matching, index);
+    }
+}
+
+// Where index goes in an array in the list's order.
+template <typename Order>
+guint place(GArray *array, guint index, Order before)
+{
+    guint *begin = indices(array);
+    guint at = static_cast<guint>(std::upper_bound(begin, begin + array->len, index, before) - begin);
+    g_array_insert_val(array, at, index);
+    return at;
 }
 
 // Whether row a comes before row b in the list's order.
@@ -182,8 +233,13 @@ static void discovery_peer_list_tree_model_init(GtkTreeModelIface *iface)
 static void discovery_peer_list_finalize(GObject *object)
 {
     DiscoveryPeerList *self = DISCOVERY_PEER_LIST(object);
+    g_array_unref(self->next_shown);
     g_array_unref(self->shown);
+    g_array_unref(self->order);
+    g_array_unref(self->find_at);
+    g_byte_array_unref(self->find_text);
     g_array_unref(self->rows);
+    g_free(self->next_needle);
     g_free(self->needle);
     G_OBJECT_CLASS(discovery_peer_list_parent_class)->finalize(object);
 }
@@ -197,7 +253,11 @@ static void discovery_peer_list_init(DiscoveryPeerList *self)
 {
     self->rows = g_array_new(FALSE, FALSE, sizeof(RowTexts));
     g_array_set_clear_func(self->rows, clear_row);
+    self->order = g_array_new(FALSE, FALSE, sizeof(guint));
     self->shown = g_array_new(FALSE, FALSE, sizeof(guint));
+    self->next_shown = g_array_new(FALSE, FALSE, sizeof(guint));
+    self->find_text = g_byte_array_new();
+    self->find_at = g_array_new(FALSE, FALSE, sizeof(guint));
     self->sort_column = DISCOVERY_PEER_LIST_UNSORTED;
     self->needle = g_strdup("");
 }
@@ -212,13 +272,13 @@ void discovery_peer_list_append(DiscoveryPeerList *self, RowTexts *row)
     guint index = self->rows->len;
     g_array_append_val(self->rows, *row);
     *row = RowTexts{};
-    if (!row_texts_match(&row_at(self, index), self->needle))
-        return;
-
+    add_find_text(self, row_at(self, index));
+    g_clear_pointer(&self->next_needle, g_free); // found without it
     // Arrival order puts it last; a sort, after the rows it does not precede.
-    guint *begin = shown_indices(self), *end = begin + self->shown->len;
-    auto at = static_cast<guint>(std::upper_bound(begin, end, index, ShownOrder(self)) - begin);
-    g_array_insert_val(self->shown, at, index);
+    place(self->order, index, ShownOrder(self));
+    if (*self->needle && !matches(self, index, self->needle))
+        return;
+    guint at = place(self->shown, index, ShownOrder(self));
 
     GtkTreeIter iter;
     point_at(self, &iter, static_cast<gint>(at));
@@ -231,6 +291,9 @@ void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType o
 {
     self->sort_column = column;
     self->sort_order = order;
+    g_clear_pointer(&self->next_needle, g_free); // found in the old order
+    guint *all = indices(self->order);
+    std::sort(all, all + self->order->len, ShownOrder(self));
     guint count = self->shown->len;
     if (count == 0)
         return;
@@ -256,16 +319,27 @@ void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType o
     g_free(new_order);
 }
 
+gboolean discovery_peer_list_filter_changes(DiscoveryPeerList *self, const gchar *text)
+{
+    gchar *needle = g_utf8_casefold(text, -1);
+    if (g_strcmp0(needle, self->next_needle) != 0) {
+        find(self, needle, self->next_shown);
+        g_free(self->next_needle);
+        self->next_needle = needle;
+    } else {
+        g_free(needle);
+    }
+    GArray *next = self->next_shown, *now = self->shown;
+    return next->len != now->len ||
+           memcmp(next->data, now->data, now->len * sizeof(guint)) != 0;
+}
+
 void discovery_peer_list_filter(DiscoveryPeerList *self, const gchar *text)
 {
-    g_free(self->needle);
-    self->needle = g_utf8_casefold(text, -1);
-    g_array_set_size(self->shown, 0);
-    for (guint index = 0; index < self->rows->len; ++index)
-        if (row_texts_match(&row_at(self, index), self->needle))
-            g_array_append_val(self->shown, index);
-    guint *begin = shown_indices(self);
-    std::sort(begin, begin + self->shown->len, ShownOrder(self));
+    discovery_peer_list_filter_changes(self, text);
+    std::swap(self->shown, self->next_shown);
+    std::swap(self->needle, self->next_needle);
+    g_clear_pointer(&self->next_needle, g_free); // next_shown holds the old rows
 }
 
 guint discovery_peer_list_count(DiscoveryPeerList *self)

@@ -31,8 +31,13 @@ void discovery_peer_list_append(DiscoveryPeerList *self, RowTexts *row);
 // order. A view keeps its selection.
 void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType order);
 
+// Whether showing only the rows whose name or address holds text, ignoring
+// case, changes the rows shown.
+gboolean discovery_peer_list_filter_changes(DiscoveryPeerList *self, const gchar *text);
+
 // Shows only the rows whose name or address holds text, ignoring case; all
-// for "". Changes the rows wholesale: call it while no view shows the list.
+// for "". Changes the rows wholesale: unless filter_changes() says it does
+// not, call it while no view shows the list.
 void discovery_peer_list_filter(DiscoveryPeerList *self, const gchar *text);
 
 // How many rows there are, shown or not.

@@ -108,13 +108,12 @@ gboolean usable(const MenuEntry &entry, const gchar *text)
 gboolean prepare(RowMenu *menu, GtkTreePath *path)
 {
     GtkTreeModel *model = gtk_tree_view_get_model(menu->view);
-    GtkTreeIter iter;
-    if (!model || !gtk_tree_model_get_iter(model, &iter, path))
+    const RowTexts *row = nullptr;
+    if (!DISCOVERY_IS_PEER_LIST(model) ||
+        !(row = discovery_peer_list_row(DISCOVERY_PEER_LIST(model), path)))
         return FALSE;
     row_texts_clear(&menu->row);
-    gtk_tree_model_get(model, &iter, COL_NAME, &menu->row.text[COL_NAME], COL_ADDRESS,
-                       &menu->row.text[COL_ADDRESS], COL_HTTP, &menu->row.text[COL_HTTP],
-                       COL_RTSP, &menu->row.text[COL_RTSP], -1);
+    row_texts_copy(&menu->row, row);
     for (int i = 0; i < N_MENU_ENTRIES; ++i) {
         const MenuEntry &entry = MENU_ENTRIES[i];
         const gchar *text = entry.column < NUM_COLS ? menu->row.text[entry.column] : "";

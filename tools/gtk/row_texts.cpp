@@ -33,29 +33,58 @@ void append_tsv_field(std::string &line, const gchar *text)
 
 } // namespace
 
+namespace {
+
+constexpr int N_TEXTS = NUM_COLS + 2; // the shown texts and the two keys
+
+gchar **text_slot(RowTexts *row, int i)
+{
+    return i < NUM_COLS ? &row->text[i] : i == NUM_COLS ? &row->name_key : &row->name_folded;
+}
+
+// Points row's texts at one block holding copies of texts.
+void pack(RowTexts *row, const gchar *const texts[N_TEXTS])
+{
+    gsize lengths[N_TEXTS], total = 0;
+    for (int i = 0; i < N_TEXTS; ++i)
+        total += lengths[i] = strlen(texts[i]) + 1;
+    auto *block = static_cast<gchar *>(g_malloc(total));
+    for (int i = 0; i < N_TEXTS; ++i) {
+        *text_slot(row, i) = static_cast<gchar *>(memcpy(block, texts[i], lengths[i]));
+        block += lengths[i];
+    }
+}
+
+} // namespace
+
 void row_texts_init(RowTexts *row, const char *address_string, ObxPeerDetails details)
 {
-    row->text[COL_NAME] = displayable_copy(details.device_name);
-    row->text[COL_ADDRESS] = g_strdup(address_string);
-    row->text[COL_HTTP] = displayable_copy(details.http_url);
-    row->text[COL_RTSP] = displayable_copy(details.rtsp_url);
+    gchar *name = displayable_copy(details.device_name);
+    gchar *http = displayable_copy(details.http_url);
+    gchar *rtsp = displayable_copy(details.rtsp_url);
     // The C locale's collation does not fold case: it is folded here.
-    row->name_folded = g_utf8_casefold(row->text[COL_NAME], -1);
-    row->name_key = g_utf8_collate_key_for_filename(row->name_folded, -1);
+    gchar *folded = g_utf8_casefold(name, -1);
+    gchar *key = g_utf8_collate_key_for_filename(folded, -1);
+    const gchar *texts[N_TEXTS] = {name, address_string, http, rtsp, key, folded};
+    pack(row, texts);
     row->address = address_number(address_string);
+    for (gchar *text : {name, http, rtsp, folded, key})
+        g_free(text);
+}
+
+void row_texts_copy(RowTexts *copy, const RowTexts *row)
+{
+    const gchar *texts[N_TEXTS];
+    for (int i = 0; i < N_TEXTS; ++i)
+        texts[i] = *text_slot(const_cast<RowTexts *>(row), i);
+    pack(copy, texts);
+    copy->address = row->address;
 }
 
 void row_texts_clear(RowTexts *row)
 {
-    for (gchar *&text : row->text)
-        g_clear_pointer(&text, g_free);
-    g_clear_pointer(&row->name_key, g_free);
-    g_clear_pointer(&row->name_folded, g_free);
-}
-
-gboolean row_texts_match(const RowTexts *row, const gchar *needle)
-{
-    return strstr(row->name_folded, needle) || strstr(row->text[COL_ADDRESS], needle);
+    g_free(row->text[COL_NAME]); // the block
+    *row = RowTexts{};
 }
 
 void row_texts_append_tsv(const RowTexts *row, GString *lines)
