@@ -291,8 +291,8 @@ class DesktopTool(unittest.TestCase):
     def click_row(self, table, address, button=1, modifier=None):
         self.click(table.get_accessible_at(self.row_index(table, address), 1), button, modifier)
 
-    def keys(self, *names):
-        subprocess.run(["xdotool", "key", "--delay", "100"] + list(names), env=self.env,
+    def keys(self, *names, delay=100):
+        subprocess.run(["xdotool", "key", "--delay", str(delay)] + list(names), env=self.env,
                        check=True)
         time.sleep(0.3)
 
@@ -391,7 +391,9 @@ class DesktopTool(unittest.TestCase):
         order = [names.index(n) for n in ["", "camera 2", "Camera 10", "Gate", "Lobby", "Odd"]]
         self.assertEqual(order, sorted(order), names)
         self.focus_window()
-        self.keys("ctrl+f", "Escape")  # closing the search puts the focus in the list
+        # At once: the search bar takes keys before it is laid out. Closing it
+        # puts the focus in the list.
+        self.keys("ctrl+f", "Escape", delay=0)
         self.keys("shift+Tab", "space")  # from the list to its first header
         self.assertEqual(self.column(table, 0), names[::-1])
         # Addresses by number; URLs as text.
@@ -401,6 +403,18 @@ class DesktopTool(unittest.TestCase):
         self.assertEqual(self.column(table, 1)[0], HOST)
         self.click(table.get_column_header(2))
         self.assertEqual(self.column(table, 2), sorted(self.column(table, 2)))
+        # Rows arriving above the selected one leave it in view: 30 of them
+        # would push the last row, selected, far below the window's edge.
+        self.click(table.get_column_header(0))
+        self.keys("ctrl+f", "Escape", "End")
+        self.command("paced %s 30 3000" % pool(20))  # "Camera 0" onwards: above it
+        wait_until(lambda: table.get_n_rows() == len(EXPECTED_ROWS) + 30, what="new rows")
+        time.sleep(0.3)  # drawn
+        row = table.get_accessible_at(self.row_index(table, TABBED), 1).get_extents(
+            Atspi.CoordType.SCREEN)
+        view = table.get_extents(Atspi.CoordType.SCREEN)
+        self.assertTrue(view.y < row.y and row.y + row.height <= view.y + view.height,
+                        (row.y, view.y, view.height))
         # A refresh starts again in arrival order.
         self.click(self.refresh_button())
         self.wait_for_rows(table, EXPECTED_ROWS)
