@@ -73,9 +73,12 @@ void update_status(MainWindowPrivate *priv)
 // row was, if it was in view, once per batch of rows.
 void on_row_inserted(GtkTreeModel *, GtkTreePath *path, GtkTreeIter *, MainWindowPrivate *priv)
 {
+    if (priv->anchor)
+        return;
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     GtkTreePath *cursor = nullptr;
-    if (priv->anchor || (gtk_tree_view_get_cursor(view, &cursor, nullptr), !cursor))
+    gtk_tree_view_get_cursor(view, &cursor, nullptr);
+    if (!cursor)
         return;
     if (gtk_tree_path_compare(path, cursor) <= 0) {
         GdkRectangle row, visible;

@@ -101,7 +101,8 @@ void find(DiscoveryPeerList *self, const gchar *needle, GArray *matching)
     }
 }
 
-// Where index goes in an array in the list's order.
+// Inserts index into array, which is in the list's order, after the rows
+// it does not precede; returns where.
 template <typename Order>
 guint place(GArray *array, guint index, Order before)
 {
@@ -331,7 +332,7 @@ gboolean discovery_peer_list_filter_changes(DiscoveryPeerList *self, const gchar
     }
     GArray *next = self->next_shown, *now = self->shown;
     return next->len != now->len ||
-           memcmp(next->data, now->data, now->len * sizeof(guint)) != 0;
+           (now->len > 0 && memcmp(next->data, now->data, now->len * sizeof(guint)) != 0);
 }
 
 void discovery_peer_list_filter(DiscoveryPeerList *self, const gchar *text)
