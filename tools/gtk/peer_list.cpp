@@ -113,9 +113,9 @@ guint place(GArray *array, guint index, Order before)
 }
 
 // Whether row a comes before row b in the list's order.
-class ShownOrder {
+class ListOrder {
 public:
-    explicit ShownOrder(DiscoveryPeerList *self) : self_(self) {}
+    explicit ListOrder(DiscoveryPeerList *self) : self_(self) {}
     bool operator()(guint a, guint b) const
     {
         int by_column = compare(row_at(self_, a), row_at(self_, b));
@@ -276,10 +276,10 @@ void discovery_peer_list_append(DiscoveryPeerList *self, RowTexts *row)
     add_find_text(self, row_at(self, index));
     g_clear_pointer(&self->next_needle, g_free); // found without it
     // Arrival order puts it last; a sort, after the rows it does not precede.
-    place(self->order, index, ShownOrder(self));
+    place(self->order, index, ListOrder(self));
     if (*self->needle && !matches(self, index, self->needle))
         return;
-    guint at = place(self->shown, index, ShownOrder(self));
+    guint at = place(self->shown, index, ListOrder(self));
 
     GtkTreeIter iter;
     point_at(self, &iter, static_cast<gint>(at));
@@ -294,25 +294,26 @@ void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType o
     self->sort_order = order;
     g_clear_pointer(&self->next_needle, g_free); // found in the old order
     guint *all = indices(self->order);
-    std::sort(all, all + self->order->len, ShownOrder(self));
+    std::sort(all, all + self->order->len, ListOrder(self));
     guint count = self->shown->len;
     if (count == 0)
         return;
-    // The positions the rows had, sorted along with them: where each came from.
-    auto *moved = g_new(guint64, count);
-    guint *indices = shown_indices(self);
+    // The shown rows are those of the sorted order that were shown: where
+    // each was shown tells the view where it comes from.
+    auto *shown_at = g_new(guint, self->rows->len);
+    std::fill(shown_at, shown_at + self->rows->len, G_MAXUINT);
+    guint *shown = shown_indices(self);
     for (guint at = 0; at < count; ++at)
-        moved[at] = static_cast<guint64>(indices[at]) << 32 | at;
-    ShownOrder before(self);
-    std::sort(moved, moved + count, [&](guint64 a, guint64 b) {
-        return before(static_cast<guint>(a >> 32), static_cast<guint>(b >> 32));
-    });
+        shown_at[shown[at]] = at;
     auto *new_order = g_new(gint, count);
-    for (guint at = 0; at < count; ++at) {
-        indices[at] = static_cast<guint>(moved[at] >> 32);
-        new_order[at] = static_cast<gint>(moved[at] & G_MAXUINT32);
+    guint at = 0;
+    for (guint i = 0; i < self->order->len; ++i) {
+        if (shown_at[all[i]] == G_MAXUINT)
+            continue;
+        new_order[at] = static_cast<gint>(shown_at[all[i]]);
+        shown[at++] = all[i];
     }
-    g_free(moved);
+    g_free(shown_at);
     GtkTreePath *root = gtk_tree_path_new();
     gtk_tree_model_rows_reordered_with_length(GTK_TREE_MODEL(self), root, nullptr, new_order,
                                               static_cast<gint>(count));
