@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the protocol's reading of one received datagram, without
 // sockets. Input: the sender's IPv4 address (4 bytes), then the datagram as
-// received. Every message it yields must be safe to write as it is: one
+// received. Every diagnostic it yields must be safe to write as it is: one
 // line, valid UTF-8, no C0 control, DEL, C1 or bidirectional control, and
 // no longer than the limit. The report's texts are read in full so that the
 // sanitizers check them. GLib judges the UTF-8, independently of the code
@@ -19,11 +19,11 @@
 
 namespace {
 
-void check_message(const std::string &message)
+void check_diagnostic(const std::string &line)
 {
-    if (message.size() + 1 > MESSAGE_LIMIT)
+    if (line.size() + 1 > ESCAPED_LINE_LIMIT)
         __builtin_trap();
-    check_safe_line(message);
+    check_safe_line(line);
 }
 
 void read_in_full(ObxPeerDetails details)
@@ -49,13 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<char> received(data + 4, data + 4 + length);
     std::string_view payload = payload_text(received.data(), received.size());
 
-    Messages messages;
+    Diagnostics diagnostics;
     Json::Value root;
-    if (decode_header(payload, root, messages) == DatagramKind::PRESENCE) {
-        if (auto peer = decode_peer(root, payload, address_string, messages))
+    if (decode_header(payload, root, diagnostics) == DatagramKind::PRESENCE) {
+        if (auto peer = decode_peer(root, payload, address_string, diagnostics))
             read_in_full(peer->details());
     }
-    for (const Message &message : messages)
-        check_message(message.line());
+    for (const Diagnostic &diagnostic : diagnostics)
+        check_diagnostic(diagnostic.line());
     return 0;
 }

@@ -2,7 +2,7 @@
 // Building and broadcasting datagrams.
 #include "broadcast_interface.h"
 #include "instance.h"
-#include "messages.h"
+#include "diagnostics.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -3,7 +3,7 @@
 #include "discovery.h"
 
 #include "instance.h"
-#include "messages.h"
+#include "diagnostics.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -5,7 +5,7 @@
 
 #include "address_set.h"
 #include "discovery.h"
-#include "messages.h"
+#include "diagnostics.h"
 #include "protocol.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Receiving datagrams: checks, probe answers and peer reports.
 #include "instance.h"
-#include "messages.h"
+#include "diagnostics.h"
 #include "peer_text.h"
 
 #include <arpa/inet.h>
@@ -17,10 +17,10 @@
 
 namespace {
 
-void write_all(ObxDiscovery &self, const Messages &messages)
+void write_diagnostics(ObxDiscovery &self, const Diagnostics &diagnostics)
 {
-    for (const Message &message : messages)
-        self.errors.write_line([&] { return message.line(); });
+    for (const Diagnostic &diagnostic : diagnostics)
+        self.errors.write_line([&] { return diagnostic.line(); });
 }
 
 enum class DatagramAction { NONE, ANSWER_PROBE };
@@ -37,12 +37,12 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     std::string_view payload = payload_text(received, length);
     // Built only when wanted: this runs for every datagram of a flood.
     if (self.verbose)
-        trace(true, message_line(std::string("received from ") + address_string + ": ", payload));
+        trace(true, escaped_line(std::string("received from ") + address_string + ": ", payload));
 
-    Messages header_messages;
+    Diagnostics header_diagnostics;
     Json::Value root;
-    DatagramKind kind = decode_header(payload, root, header_messages);
-    write_all(self, header_messages);
+    DatagramKind kind = decode_header(payload, root, header_diagnostics);
+    write_diagnostics(self, header_diagnostics);
     if (kind == DatagramKind::PROBE)
         return DatagramAction::ANSWER_PROBE;
     if (kind != DatagramKind::PRESENCE || !self.callback)
@@ -54,10 +54,10 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
         trace(self.verbose, "already reported: ", address_string);
         return DatagramAction::NONE;
     }
-    Messages member_messages;
+    Diagnostics member_diagnostics;
     std::optional<PeerDescription> peer =
-        decode_peer(root, payload, address_string, member_messages);
-    write_all(self, member_messages);
+        decode_peer(root, payload, address_string, member_diagnostics);
+    write_diagnostics(self, member_diagnostics);
     if (peer)
         self.callback(address_string, peer->details(), self.callback_data);
     return DatagramAction::NONE;
@@ -128,20 +128,20 @@ private:
     // Receives into the free slots, BATCH at most; returns how many.
     int receive(int flags)
     {
-        mmsghdr messages[BATCH] = {};
+        mmsghdr headers[BATCH] = {};
         iovec buffers[BATCH];
         unsigned count = static_cast<unsigned>(std::min(BATCH, capacity_ - tail_));
         for (unsigned i = 0; i < count; ++i) {
             Slot &slot = slots_[tail_ + i];
             buffers[i] = {slot.data, sizeof slot.data};
-            messages[i].msg_hdr.msg_iov = &buffers[i];
-            messages[i].msg_hdr.msg_iovlen = 1;
-            messages[i].msg_hdr.msg_name = &slot.sender;
-            messages[i].msg_hdr.msg_namelen = sizeof slot.sender;
+            headers[i].msg_hdr.msg_iov = &buffers[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+            headers[i].msg_hdr.msg_name = &slot.sender;
+            headers[i].msg_hdr.msg_namelen = sizeof slot.sender;
         }
-        int received = recvmmsg(fd_, messages, count, flags | MSG_WAITFORONE, nullptr);
+        int received = recvmmsg(fd_, headers, count, flags | MSG_WAITFORONE, nullptr);
         for (int i = 0; i < received; ++i)
-            slots_[tail_++].length = messages[i].msg_len;
+            slots_[tail_++].length = headers[i].msg_len;
         return received;
     }
 

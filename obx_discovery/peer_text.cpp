@@ -93,16 +93,16 @@ bool append_escaped(std::string &out, std::string_view text, size_t limit)
     return true;
 }
 
-std::string message_line(std::string_view text, std::string_view peer_text)
+std::string escaped_line(std::string_view text, std::string_view peer_text)
 {
-    const size_t room = MESSAGE_LIMIT - 1; // the line feed
-    std::string line(text.substr(0, room - MESSAGE_SHORTENED.size()));
+    const size_t room = ESCAPED_LINE_LIMIT - 1; // the line feed
+    std::string line(text.substr(0, room - ESCAPED_LINE_SHORTENED.size()));
     const size_t own = line.size();
     if (append_escaped(line, peer_text, room))
         return line;
     // Again with room for saying so; never cut inside an escape.
     line.resize(own);
-    append_escaped(line, peer_text, room - MESSAGE_SHORTENED.size());
-    line += MESSAGE_SHORTENED;
+    append_escaped(line, peer_text, room - ESCAPED_LINE_SHORTENED.size());
+    line += ESCAPED_LINE_SHORTENED;
     return line;
 }

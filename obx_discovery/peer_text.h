@@ -19,15 +19,15 @@
 bool append_escaped(std::string &out, std::string_view text,
                     size_t limit = std::string::npos);
 
-// Longest message line, its line feed included: one write to a pipe of at
-// most this much is never interleaved with another.
-constexpr size_t MESSAGE_LIMIT = 4096;
+// Longest diagnostic or trace line, its line feed included: one write to a
+// pipe of at most this much is never interleaved with another.
+constexpr size_t ESCAPED_LINE_LIMIT = 4096;
 
-// A message line without its line feed: text, the library's own words, then
-// peer_text escaped. A message that would be longer than MESSAGE_LIMIT is
-// shortened and ends in MESSAGE_SHORTENED.
-std::string message_line(std::string_view text, std::string_view peer_text);
+// A diagnostic or trace line without its line feed: text, the library's own
+// words, then peer_text escaped. A line that would be longer than
+// ESCAPED_LINE_LIMIT is shortened and ends in ESCAPED_LINE_SHORTENED.
+std::string escaped_line(std::string_view text, std::string_view peer_text);
 
-inline constexpr std::string_view MESSAGE_SHORTENED = " [shortened]";
+inline constexpr std::string_view ESCAPED_LINE_SHORTENED = " [shortened]";
 
 #endif

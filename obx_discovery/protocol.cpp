@@ -77,15 +77,15 @@ std::string complete_url(const std::string &url, const std::string &scheme,
     return complete_url(complete_url(url, scheme, address), secure_scheme, address);
 }
 
-ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload, Messages &messages)
+ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload, Diagnostics &diagnostics)
 {
     if (!root.isMember("type")) {
-        messages.emplace_back("no peer type: ", payload);
+        diagnostics.emplace_back("no peer type: ", payload);
         return OBX_PEER_TYPE_UNKNOWN;
     }
     const Json::Value &type = root["type"];
     if (!type.isString()) {
-        messages.emplace_back("peer type is not string: ", type);
+        diagnostics.emplace_back("peer type is not string: ", type);
         return OBX_PEER_TYPE_UNKNOWN;
     }
     const char *begin = nullptr, *end = nullptr;
@@ -95,20 +95,20 @@ ObxPeerType peer_type_of(const Json::Value &root, std::string_view payload, Mess
         return OBX_PEER_TYPE_VIDEO_TRANSMITTER;
     if (name == "Probe")
         return OBX_PEER_TYPE_PROBE;
-    messages.emplace_back("unknown peer type: ", name);
+    diagnostics.emplace_back("unknown peer type: ", name);
     return OBX_PEER_TYPE_UNKNOWN;
 }
 
 // Reads an optional text member into out. False, with a message, when the
 // member is there but is not a string.
 bool read_text(const Json::Value &root, const char *key, const char *error,
-               std::optional<std::string> &out, Messages &messages)
+               std::optional<std::string> &out, Diagnostics &diagnostics)
 {
     if (!root.isMember(key))
         return true;
     const Json::Value &value = root[key];
     if (!value.isString()) {
-        messages.emplace_back(error, value);
+        diagnostics.emplace_back(error, value);
         return false;
     }
     out = value.asString();
@@ -152,42 +152,42 @@ std::string_view payload_text(const char *received, size_t length)
     return {received, strnlen(received, length)};
 }
 
-DatagramKind decode_header(std::string_view payload, Json::Value &root, Messages &messages)
+DatagramKind decode_header(std::string_view payload, Json::Value &root, Diagnostics &diagnostics)
 {
     if (payload.empty())
         return DatagramKind::MALFORMED;
     std::optional<Json::Value> parsed = parse_json(payload);
     if (!parsed) {
-        messages.emplace_back("json parsing error: ", payload);
+        diagnostics.emplace_back("json parsing error: ", payload);
         return DatagramKind::MALFORMED;
     }
     root = std::move(*parsed);
     // A top-level null reads as an empty object; other non-objects would
     // make jsoncpp's member accessors throw.
     if (!root.isObject() && !root.isNull()) {
-        messages.emplace_back("datagram is not an object: ", root);
+        diagnostics.emplace_back("datagram is not an object: ", root);
         return DatagramKind::MALFORMED;
     }
     const Json::Value &version = root["version"];
     if (!version.isInt()) {
-        messages.emplace_back("protocol version is not integer: ", version);
+        diagnostics.emplace_back("protocol version is not integer: ", version);
         return DatagramKind::MALFORMED;
     }
     if (version.asInt() != 1) {
-        messages.emplace_back("unsupported protocol version: ", version);
+        diagnostics.emplace_back("unsupported protocol version: ", version);
         return DatagramKind::MALFORMED;
     }
     return root.isMember("probe") ? DatagramKind::PROBE : DatagramKind::PRESENCE;
 }
 
 std::optional<PeerDescription> decode_peer(const Json::Value &root, std::string_view payload,
-                                           const char *sender_address, Messages &messages)
+                                           const char *sender_address, Diagnostics &diagnostics)
 {
     PeerDescription peer;
-    peer.type = peer_type_of(root, payload, messages);
-    if (!read_text(root, "name", "device name is not string: ", peer.device_name, messages) ||
-        !read_text(root, "rtsp", "RTSP URL is not string: ", peer.rtsp_url, messages) ||
-        !read_text(root, "http", "Web UI URL is not string: ", peer.http_url, messages))
+    peer.type = peer_type_of(root, payload, diagnostics);
+    if (!read_text(root, "name", "device name is not string: ", peer.device_name, diagnostics) ||
+        !read_text(root, "rtsp", "RTSP URL is not string: ", peer.rtsp_url, diagnostics) ||
+        !read_text(root, "http", "Web UI URL is not string: ", peer.http_url, diagnostics))
         return std::nullopt;
     if (peer.rtsp_url)
         peer.rtsp_url = complete_url(*peer.rtsp_url, "rtsp", "rtsps", sender_address);
@@ -196,9 +196,9 @@ std::optional<PeerDescription> decode_peer(const Json::Value &root, std::string_
     return peer;
 }
 
-std::string Message::line() const
+std::string Diagnostic::line() const
 {
-    return message_line(text_, value_ ? compact(*value_) : peer_text_);
+    return escaped_line(text_, value_ ? compact(*value_) : peer_text_);
 }
 
 ObxPeerDetails PeerDescription::details() const

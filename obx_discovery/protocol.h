@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The discovery protocol, version 1, with no socket, thread or instance:
 // the text of a datagram, and the steps of reading one. Each step that finds
-// fault says so in messages, each written as one line with the peer's part
+// fault says so in diagnostics, each written as one line with the peer's part
 // escaped and bounded (peer_text.h).
 #ifndef OBX_DISCOVERY_PROTOCOL_H
 #define OBX_DISCOVERY_PROTOCOL_H
@@ -32,10 +32,10 @@ std::string encode_datagram(DatagramType type, ObxPeerType peer_type,
 // What a step has to say: its own words, then what the peer sent, as text
 // or as a value. It refers to the datagram's text and parsed value, and is
 // valid while they are.
-class Message {
+class Diagnostic {
 public:
-    Message(const char *text, std::string_view peer_text) : text_(text), peer_text_(peer_text) {}
-    Message(const char *text, const Json::Value &value) : text_(text), value_(&value) {}
+    Diagnostic(const char *text, std::string_view peer_text) : text_(text), peer_text_(peer_text) {}
+    Diagnostic(const char *text, const Json::Value &value) : text_(text), value_(&value) {}
 
     // The line to write, without its line feed. Built only when asked for,
     // as writing a value costs more than reading it.
@@ -47,7 +47,7 @@ private:
     const Json::Value *value_ = nullptr;
 };
 
-using Messages = std::vector<Message>;
+using Diagnostics = std::vector<Diagnostic>;
 
 // The text of length received bytes: up to the first NUL, or all of them.
 std::string_view payload_text(const char *received, size_t length);
@@ -57,7 +57,7 @@ enum class DatagramKind { MALFORMED, PROBE, PRESENCE };
 // First step: parses payload into root and checks that it is an object of
 // version 1; then tells a probe from a presence. MALFORMED comes with a
 // message, except for an empty payload.
-DatagramKind decode_header(std::string_view payload, Json::Value &root, Messages &messages);
+DatagramKind decode_header(std::string_view payload, Json::Value &root, Diagnostics &diagnostics);
 
 // What a presence tells of its sender, the texts owned here.
 struct PeerDescription {
@@ -75,6 +75,6 @@ struct PeerDescription {
 // problem with "type" costs only the kind; a name or URL that is not a text
 // drops the peer. Either way with a message.
 std::optional<PeerDescription> decode_peer(const Json::Value &root, std::string_view payload,
-                                           const char *sender_address, Messages &messages);
+                                           const char *sender_address, Diagnostics &diagnostics);
 
 #endif

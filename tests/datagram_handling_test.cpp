@@ -3,7 +3,7 @@
 // steps, the set of reported addresses and the throttle on messages.
 #include "listener_cases.h"
 #include "obx_discovery/address_set.h"
-#include "obx_discovery/messages.h"
+#include "obx_discovery/diagnostics.h"
 #include "obx_discovery/peer_text.h"
 #include "obx_discovery/protocol.h"
 #include "support/capture.h"
@@ -29,16 +29,16 @@ TEST_P(DatagramHandling, HandlesDatagram)
     // As the listener reads it: at most a buffer's worth.
     std::string_view payload =
         payload_text(c.payload.data(), std::min(c.payload.size(), RECEIVE_BUFFER_SIZE));
-    Messages messages;
+    Diagnostics diagnostics;
     Json::Value root;
-    if (decode_header(payload, root, messages) == DatagramKind::PRESENCE) {
-        if (auto peer = decode_peer(root, payload, sender.c_str(), messages))
+    if (decode_header(payload, root, diagnostics) == DatagramKind::PRESENCE) {
+        if (auto peer = decode_peer(root, payload, sender.c_str(), diagnostics))
             Reports::callback(sender.c_str(), peer->details(), &reports);
     }
     std::string errors;
-    for (const Message &message : messages) {
-        std::string line = message.line();
-        EXPECT_LE(line.size() + 1, MESSAGE_LIMIT);
+    for (const Diagnostic &diagnostic : diagnostics) {
+        std::string line = diagnostic.line();
+        EXPECT_LE(line.size() + 1, ESCAPED_LINE_LIMIT);
         errors += line + "\n";
     }
     expect_handled(c, errors, reports, sender);

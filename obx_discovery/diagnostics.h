@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Diagnostics. Each message is one line, written with one write call, so
-// that the lines of several threads and instances never mix. Messages on
+// that the lines of several threads and instances never mix. Diagnostics on
 // standard error never wait: a line that standard error cannot take at once
 // is counted as suppressed, as are those beyond the throttle.
-#ifndef OBX_DISCOVERY_MESSAGES_H
-#define OBX_DISCOVERY_MESSAGES_H
+#ifndef OBX_DISCOVERY_DIAGNOSTICS_H
+#define OBX_DISCOVERY_DIAGNOSTICS_H
 
 #include <chrono>
 #include <mutex>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "messages.h"
+#include "diagnostics.h"
 
 #include <poll.h>
 #include <sys/uio.h>
