@@ -109,27 +109,27 @@ bool wait_unless_stopped(ObxDiscovery &self, Clock::time_point deadline)
 
 } // namespace
 
-void announce_and_answer(ObxDiscovery *self)
+void announce_and_answer(ObxDiscovery &self)
 {
     broadcast_datagram(self, DatagramType::PRESENCE);
-    StartupRepeats repeats(self->started_at);
+    StartupRepeats repeats(self.started_at);
     // A pending answer is still sent when the instance is freed, as the
     // first start-up datagrams are; later probes are not answered.
-    while (wait_for_next_presence(*self, repeats)) {
-        send_datagram(self, DatagramType::PRESENCE);
-        if (self->should_quit)
+    while (wait_for_next_presence(self, repeats)) {
+        broadcast_now(self, DatagramType::PRESENCE);
+        if (self.should_quit)
             return;
     }
 }
 
-void probe_at_start(ObxDiscovery *self)
+void probe_at_start(ObxDiscovery &self)
 {
     broadcast_datagram(self, DatagramType::PROBE);
-    StartupRepeats repeats(self->started_at);
+    StartupRepeats repeats(self.started_at);
     while (std::optional<Clock::time_point> repeat = repeats.next()) {
-        if (!wait_unless_stopped(*self, *repeat))
+        if (!wait_unless_stopped(self, *repeat))
             return;
-        send_datagram(self, DatagramType::PROBE);
+        broadcast_now(self, DatagramType::PROBE);
         repeats.sent_at(Clock::now());
     }
 }

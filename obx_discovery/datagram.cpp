@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Building and broadcasting datagrams.
 #include "broadcast_interface.h"
-#include "instance.h"
 #include "diagnostics.h"
+#include "instance.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -46,7 +46,7 @@ std::map<unsigned, in_addr> broadcast_interfaces()
 // Sends text to the limited broadcast address; out of the given interface
 // and from the given address when index is not 0, otherwise wherever the
 // system routes it. The result is not examined: a datagram may be lost.
-void send_broadcast(int fd, const std::string &text, unsigned index, in_addr source)
+void broadcast_out_of(int fd, const std::string &text, unsigned index, in_addr source)
 {
     sockaddr_in destination{};
     destination.sin_family = AF_INET;
@@ -96,31 +96,31 @@ private:
 
 // A host on several segments must be heard on each of them, and the limited
 // broadcast address would only leave through the default route's interface.
-void send_datagram(ObxDiscovery *self, DatagramType type)
+void broadcast_now(ObxDiscovery &self, DatagramType type)
 {
     try {
-        std::string text = encode_datagram(type, self->peer_type, self->device_name,
-                                           self->rtsp_url, self->http_url);
+        std::string text = encode_datagram(type, self.peer_type, self.device_name,
+                                           self.rtsp_url, self.http_url);
         UdpSocket sender;
         if (sender.fd() < 0) {
-            self->errors.write("socket creation failed");
+            self.errors.write("socket creation failed");
             return;
         }
         int on = 1;
         setsockopt(sender.fd(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         std::map<unsigned, in_addr> interfaces = broadcast_interfaces();
         if (interfaces.empty())
-            send_broadcast(sender.fd(), text, 0, in_addr{});
+            broadcast_out_of(sender.fd(), text, 0, in_addr{});
         for (const auto &[index, address] : interfaces)
-            send_broadcast(sender.fd(), text, index, address);
-        trace(self->verbose, "sent: ", text);
+            broadcast_out_of(sender.fd(), text, index, address);
+        trace(self.verbose, "sent: ", text);
     } catch (const std::exception &e) {
-        self->errors.write("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
+        self.errors.write("datagram not sent: ", e.what()); // allocates nothing: may be out of memory
     }
 }
 
-void broadcast_datagram(ObxDiscovery *self, DatagramType type)
+void broadcast_datagram(ObxDiscovery &self, DatagramType type)
 {
     std::this_thread::sleep_for(SEND_DELAY);
-    send_datagram(self, type);
+    broadcast_now(self, type);
 }

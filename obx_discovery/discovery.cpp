@@ -2,14 +2,15 @@
 // The instance's lifecycle: socket, threads, and their orderly stop.
 #include "discovery.h"
 
-#include "instance.h"
 #include "diagnostics.h"
+#include "instance.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <system_error>
 
@@ -102,10 +103,10 @@ extern "C" ObxDiscovery *obx_discovery_new(ObxPeerDetails details, ObxDiscoveryF
         self->callback_data = user_data;
 
         open_socket(*self);
-        start_thread(*self, self->listen_thread, listen_for, self.get());
+        start_thread(*self, self->listen_thread, listen_for, std::ref(*self));
         if (callback)
-            start_thread(*self, self->discovery_thread, probe_at_start, self.get());
-        start_thread(*self, self->presence_thread, announce_and_answer, self.get());
+            start_thread(*self, self->discovery_thread, probe_at_start, std::ref(*self));
+        start_thread(*self, self->presence_thread, announce_and_answer, std::ref(*self));
         return self.release();
     } catch (const std::exception &e) {
         // Out of memory: nothing may keep running or hold the port.

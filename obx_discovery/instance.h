@@ -58,20 +58,23 @@ struct ObxDiscovery {
     Clock::time_point started_at = Clock::now();
 };
 
+// Internal functions take the instance as ObxDiscovery &self; the exported
+// ones take a pointer, as C does.
+
 // Broadcasts one datagram at once, out of every interface that can
 // broadcast. Never throws.
-void send_datagram(ObxDiscovery *self, DatagramType type);
+void broadcast_now(ObxDiscovery &self, DatagramType type);
 
-// Waits 40 ms, then sends one datagram. Never throws.
-void broadcast_datagram(ObxDiscovery *self, DatagramType type);
+// Despite its name, first waits SEND_DELAY, then broadcasts. Never throws.
+void broadcast_datagram(ObxDiscovery &self, DatagramType type);
 
 // Body of the presence thread: the start-up presence and its repeats, and an
 // answer to the probes the listener notes, until should_quit is seen.
-void announce_and_answer(ObxDiscovery *self);
+void announce_and_answer(ObxDiscovery &self);
 
 // Body of the discovery thread: the start-up probe and its repeats, until
 // should_quit is seen.
-void probe_at_start(ObxDiscovery *self);
+void probe_at_start(ObxDiscovery &self);
 
 // Called by the listener for each probe it hears; never waits for a send.
 void note_probe(ObxDiscovery &self);
@@ -81,6 +84,6 @@ void note_probe(ObxDiscovery &self);
 void wake_senders(ObxDiscovery &self);
 
 // Body of the listener thread: runs until should_quit is seen.
-void listen_for(ObxDiscovery *self);
+void listen_for(ObxDiscovery &self);
 
 #endif

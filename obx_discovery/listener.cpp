@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Receiving datagrams: checks, probe answers and peer reports.
-#include "instance.h"
 #include "diagnostics.h"
+#include "instance.h"
 #include "peer_text.h"
 
 #include <arpa/inet.h>
@@ -164,33 +164,33 @@ private:
 
 } // namespace
 
-void listen_for(ObxDiscovery *self)
+void listen_for(ObxDiscovery &self)
 {
     prctl(PR_SET_NAME, "Discovery Listener");
     // Without a socket every receive would fail at once: nothing to hear.
-    if (self->sockfd < 0)
+    if (self.sockfd < 0)
         return;
 
-    Backlog backlog(self->sockfd);
-    while (!self->should_quit) {
+    Backlog backlog(self.sockfd);
+    while (!self.should_quit) {
         try {
             // The count of suppressed messages is told once datagrams pause.
-            backlog.fill(self->verbose, self->errors.milliseconds_to_report());
-            self->errors.report_suppressed();
+            backlog.fill(self.verbose, self.errors.milliseconds_to_report());
+            self.errors.report_suppressed();
             if (backlog.empty())
                 continue; // woken without a datagram: shut down, interrupted or timed out
-            backlog.take([self](const char *data, size_t length, const sockaddr_in &sender) {
-                if (handle_datagram(*self, data, length, sender.sin_addr) ==
+            backlog.take([&self](const char *data, size_t length, const sockaddr_in &sender) {
+                if (handle_datagram(self, data, length, sender.sin_addr) ==
                     DatagramAction::ANSWER_PROBE)
-                    note_probe(*self);
+                    note_probe(self);
             });
         } catch (const abi::__forced_unwind &) {
             throw; // the thread is being cancelled or exited: let it end
         } catch (const std::exception &e) {
-            self->errors.write("datagram dropped: ", e.what());
+            self.errors.write("datagram dropped: ", e.what());
         } catch (...) {
             // A callback may throw anything; the listener must outlive it.
-            self->errors.write("datagram dropped: unknown exception");
+            self.errors.write("datagram dropped: unknown exception");
         }
     }
 }

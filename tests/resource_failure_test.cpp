@@ -146,7 +146,7 @@ TEST(AllocationFailure, AtEachAllocationOfASendNothingLeaks)
         OutputCapture errors(STDERR_FILENO);
         const size_t descriptors_before = entries_in("/proc/self/fd");
         allocations_left = allowed;
-        send_datagram(&self, DatagramType::PRESENCE);
+        broadcast_now(self, DatagramType::PRESENCE);
         allocations_left = -1;
         EXPECT_EQ(entries_in("/proc/self/fd"), descriptors_before) << allowed;
         if (errors.text().empty())
