@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "main_window.h"
+#include "cursor_anchor.h"
 #include "peer_handoff.h"
 #include "peer_list.h"
 #include "row_actions.h"
@@ -20,10 +21,6 @@ struct MainWindowPrivate {
     GtkWidget *placeholder; // over the list while it is empty
     guint silence_timeout;  // until the start-up probes have had their answers
     GtkTreeViewColumn *sorted_by;
-    // While rows are added, the row with the cursor and where it was shown,
-    // to be kept there as rows arrive above it.
-    GtkTreeRowReference *anchor;
-    int anchor_y;
 };
 
 // The placeholder's texts, by what the instance heard.
@@ -69,55 +66,10 @@ void update_status(MainWindowPrivate *priv)
     gtk_widget_set_visible(priv->placeholder, text != nullptr);
 }
 
-// A row inserted above the cursor's row pushes it down: notes where that
-// row was, if it was in view, once per batch of rows.
-void on_row_inserted(GtkTreeModel *, GtkTreePath *path, GtkTreeIter *, MainWindowPrivate *priv)
-{
-    if (priv->anchor)
-        return;
-    GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
-    GtkTreePath *cursor = nullptr;
-    gtk_tree_view_get_cursor(view, &cursor, nullptr);
-    if (!cursor)
-        return;
-    if (gtk_tree_path_compare(path, cursor) <= 0) {
-        GdkRectangle row, visible;
-        gtk_tree_view_get_background_area(view, cursor, nullptr, &row);
-        gtk_tree_view_get_visible_rect(view, &visible);
-        int was_at = row.y - row.height; // the view has made room already
-        if (was_at >= 0 && was_at < visible.height) {
-            priv->anchor = gtk_tree_row_reference_new(GTK_TREE_MODEL(priv->store), cursor);
-            priv->anchor_y = was_at;
-        }
-    }
-    gtk_tree_path_free(cursor);
-}
-
-// Scrolls the row with the cursor back to where it was shown. The list's
-// length in the scroll position is the old one until the view measures the
-// new rows: it is lengthened first, or the position would be held short.
-void keep_anchor_in_place(MainWindowPrivate *priv)
-{
-    GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
-    if (GtkTreePath *path = gtk_tree_row_reference_get_path(priv->anchor)) {
-        GdkRectangle row;
-        gtk_tree_view_get_background_area(view, path, nullptr, &row);
-        GtkAdjustment *scroll = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view));
-        double value = gtk_adjustment_get_value(scroll) + row.y - priv->anchor_y;
-        double end = value + gtk_adjustment_get_page_size(scroll);
-        if (end > gtk_adjustment_get_upper(scroll))
-            gtk_adjustment_set_upper(scroll, end);
-        gtk_adjustment_set_value(scroll, value);
-        gtk_tree_path_free(path);
-    }
-    g_clear_pointer(&priv->anchor, gtk_tree_row_reference_free);
-}
-
 void on_rows_added(gpointer user_data)
 {
     auto *priv = static_cast<MainWindowPrivate *>(user_data);
-    if (priv->anchor)
-        keep_anchor_in_place(priv);
+    cursor_anchor_restore(GTK_TREE_VIEW(priv->tree_view));
     update_status(priv);
 }
 
@@ -169,7 +121,6 @@ void on_tree_view_destroy(GtkWidget *, gpointer user_data)
 {
     auto *priv = static_cast<MainWindowPrivate *>(user_data);
     peer_handoff_drop_rows(priv->handoff);
-    g_clear_pointer(&priv->anchor, gtk_tree_row_reference_free);
     priv->store = nullptr;
 }
 
@@ -254,9 +205,8 @@ void replace_store(MainWindowPrivate *priv)
     GtkTreeView *view = GTK_TREE_VIEW(priv->tree_view);
     if (GtkTreeModel *old = gtk_tree_view_get_model(view))
         g_idle_add_once(g_object_unref, g_object_ref(old));
-    g_clear_pointer(&priv->anchor, gtk_tree_row_reference_free);
     priv->store = discovery_peer_list_new();
-    g_signal_connect_after(priv->store, "row-inserted", G_CALLBACK(on_row_inserted), priv);
+    cursor_anchor_watch(view, GTK_TREE_MODEL(priv->store));
     discovery_peer_list_filter(priv->store, gtk_entry_get_text(GTK_ENTRY(priv->search_entry)));
     show_sort_indicator(priv, nullptr, GTK_SORT_ASCENDING);
     gtk_tree_view_set_model(view, GTK_TREE_MODEL(priv->store));
