@@ -20,7 +20,7 @@ namespace {
 
 gboolean verbose = FALSE;
 
-GOptionEntry entries[] = {
+GOptionEntry option_entries[] = {
     {"verbose", 'v', 0, G_OPTION_ARG_NONE, &verbose, "Increase verbosity", nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
@@ -75,7 +75,7 @@ gboolean parse_command_line(int *argc, char ***argv)
 {
     GOptionContext *context = g_option_context_new(nullptr);
     GOptionGroup *group = g_option_group_new(nullptr, nullptr, nullptr, nullptr, nullptr);
-    g_option_group_add_entries(group, entries);
+    g_option_group_add_entries(group, option_entries);
     g_option_context_set_main_group(context, group);
 
     GError *error = nullptr;

@@ -17,9 +17,9 @@ void activate(GtkApplication *app, gpointer)
 
 int main(int argc, char **argv)
 {
-    gtk_init(&argc, &argv);
     g_set_application_name("Ombrix Discovery Tool");
 
+    // The application initialises GTK with the command line when it starts.
     GtkApplication *app = gtk_application_new("com.ombrix.DiscoveryTool",
                                               G_APPLICATION_DEFAULT_FLAGS);
     g_signal_connect(app, "activate", G_CALLBACK(activate), nullptr);
