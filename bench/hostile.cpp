@@ -4,72 +4,43 @@
 #include "obx_discovery/address_set.h"
 #include "support/capture.h"
 #include "support/peer.h"
+#include "support/process.h"
 #include "support/testnet.h"
 
 #include <obx_discovery/discovery.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
-extern char **environ;
-
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr int RUNS = 5;
 
 // 1024 bytes that the listener writes about at length: a value nested 506
 // deep, once one line per level.
 const std::string NESTED = "{\"version\":" + std::string(506, '[') + std::string(506, ']') + "}";
 const std::string PROBE = R"({"probe": {}, "type": "Probe", "version": 1})";
 
-double ms_between(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-// The example camera with its standard error in a pipe that a thread of
-// ours reads, at most bytes_per_second (0: as fast as it comes).
+// The example camera with its standard error read by a thread of ours, at
+// most bytes_per_second (0: as fast as it comes).
 class Camera {
 public:
-    Camera(const std::string &build, long bytes_per_second) : rate_(bytes_per_second)
+    Camera(const std::string &build, long bytes_per_second)
+        : process_({build + "/examples/obx-camera", "--name", "Camera"}), rate_(bytes_per_second)
     {
-        int err[2];
-        if (pipe2(err, O_CLOEXEC) < 0)
-            throw std::runtime_error("pipe failed");
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-        std::string program = build + "/examples/obx-camera";
-        char *argv[] = {program.data(), const_cast<char *>("--name"), const_cast<char *>("Camera"),
-                        nullptr};
-        int failed = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(err[1]);
-        if (failed)
-            throw std::runtime_error("cannot start " + program);
-        reader_ = std::thread([this, fd = err[0]] { drain(fd); });
+        reader_ = std::thread([this, fd = process_.take_error_pipe()] { drain(fd); });
     }
     Camera(const Camera &) = delete;
     Camera &operator=(const Camera &) = delete;
     ~Camera()
     {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
+        process_.interrupt();
         reader_.join();
     }
     // Lines and bytes written to standard error since the last call.
@@ -102,8 +73,8 @@ private:
         close(fd);
     }
 
+    Process process_;
     long rate_;
-    pid_t pid_ = -1;
     std::thread reader_;
     std::mutex mutex_;
     long lines_ = 0;
@@ -167,8 +138,13 @@ ProbeAnswers probe_during(const std::function<void()> &during)
 }
 
 // The camera through 10 s of 10,000 malformed datagrams a second, with its
-// standard error read at the given pace.
-Json::Value camera_under_flood(const std::string &build, long bytes_per_second)
+// standard error read at the given pace: what it writes, and how it answers.
+struct UnderFlood {
+    long lines, bytes;
+    ProbeAnswers answers;
+};
+
+UnderFlood camera_under_flood(const std::string &build, long bytes_per_second)
 {
     Camera camera(build, bytes_per_second);
     std::this_thread::sleep_for(500ms); // up, start-up over
@@ -176,13 +152,14 @@ Json::Value camera_under_flood(const std::string &build, long bytes_per_second)
     ProbeAnswers answers = probe_during([] { flood_host1(10000, 10s); });
     std::this_thread::sleep_for(2s); // the count of what was held back
     auto [lines, bytes] = camera.written();
-    Json::Value r;
-    r["lines"] = static_cast<Json::Int64>(lines);
-    r["bytes"] = static_cast<Json::Int64>(bytes);
-    r["probes"] = answers.probes;
-    r["answered"] = answers.answered;
-    r["answer_ms_worst"] = answers.worst_ms;
-    return r;
+    return {lines, bytes, answers};
+}
+
+void answers_row(Figures &figures, const char *condition, const ProbeAnswers &answers)
+{
+    figures.judged(format("... camera's answers to a probe each 100 ms%s (worst)", condition),
+                   format("%d of %d, %.0f ms", answers.answered, answers.probes, answers.worst_ms),
+                   "all, <= 250 ms", answers.answered == answers.probes && answers.worst_ms <= 250);
 }
 
 // free() of an instance that has messages to write into a standard error
@@ -210,27 +187,29 @@ size_t heap_in_use()
 
 // The reported-address set filled with 1,000,000 forged senders spread over
 // the whole address space: the heap it holds per address.
-Json::Value reported_address_memory()
+double reported_address_bytes_each()
 {
     const uint32_t senders = 1000000;
     size_t before = heap_in_use();
     AddressSet set;
     for (uint32_t i = 0; i < senders; ++i)
         set.insert(in_addr{htonl(i * 2654435761u)});
-    Json::Value r;
-    r["senders"] = senders;
-    r["bytes_per_address"] = static_cast<double>(heap_in_use() - before) / senders;
-    return r;
+    return static_cast<double>(heap_in_use() - before) / senders;
 }
 
 } // namespace
 
-Json::Value hostile_peers(const std::string &build)
+void hostile_peers(const std::string &build, Figures &figures)
 {
-    Json::Value r;
-    r["flood"] = camera_under_flood(build, 0);
-    r["flood_slow_console"] = camera_under_flood(build, 11000);
-    r["free_stalled_stderr_ms_worst"] = free_with_stalled_stderr_worst_ms();
-    r["reported_addresses"] = reported_address_memory();
-    return r;
+    UnderFlood flood = camera_under_flood(build, 0);
+    figures.judged("10 s of 10,000 malformed datagrams a second: lines / bytes on standard error",
+                   format("%ld / %ld", flood.lines, flood.bytes),
+                   "<= 50 + 20 a second, and the count", flood.lines <= 50 + 20 * 12 + 2);
+    answers_row(figures, "", flood.answers);
+    answers_row(figures, ", standard error at 11 KB/s", camera_under_flood(build, 11000).answers);
+    figures.within("obx_discovery_free with standard error a full pipe (worst)",
+                   free_with_stalled_stderr_worst_ms(), 100);
+    double bytes_each = reported_address_bytes_each();
+    figures.judged("reported-address set at 1,000,000 forged senders",
+                   format("%.1f B each", bytes_each), "<= 24 B", bytes_each <= 24);
 }

@@ -2,7 +2,7 @@
 #ifndef BENCH_HOSTILE_H
 #define BENCH_HOSTILE_H
 
-#include <json/value.h>
+#include "figures.h"
 
 #include <string>
 
@@ -11,6 +11,6 @@
 // standard error read freely and at a serial console's pace; free() with
 // standard error stalled; and the memory of the reported addresses at
 // 1,000,000 forged senders.
-Json::Value hostile_peers(const std::string &build);
+void hostile_peers(const std::string &build, Figures &figures);
 
 #endif

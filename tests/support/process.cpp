@@ -148,6 +148,13 @@ void Process::close_output()
     out_fd_ = -1;
 }
 
+int Process::take_error_pipe()
+{
+    int fd = err_fd_;
+    err_fd_ = -1;
+    return fd;
+}
+
 int Process::wait_for_exit(std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -190,15 +197,20 @@ double Process::cpu_seconds() const
 
 long Process::resident_kib() const
 {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
+    return proc_status_number("/proc/" + std::to_string(pid_) + "/status", "VmRSS");
 }
 
 double cpu_seconds(const rusage &usage)
 {
     auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long proc_status_number(const std::string &status_path, const std::string &field)
+{
+    std::ifstream status(status_path);
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stol(line.substr(field.size() + 1));
+    return 0;
 }

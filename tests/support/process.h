@@ -33,6 +33,9 @@ public:
     void send_line(std::string_view line);
     // Closes the reading end of its standard output, as a pager that quits.
     void close_output();
+    // Hands over the reading end of its standard error, for the caller to
+    // read at its own pace; err() stays empty from now on.
+    int take_error_pipe();
     // Waits for the process to end by itself and returns its exit status,
     // or -1 if it is still running after the timeout.
     int wait_for_exit(std::chrono::milliseconds timeout);
@@ -66,5 +69,9 @@ private:
 
 // User plus system time in usage, in seconds.
 double cpu_seconds(const rusage &usage);
+
+// The number in field (such as "VmRSS" or "Threads") of a /proc status
+// file; 0 if the file or the field is not there.
+long proc_status_number(const std::string &status_path, const std::string &field);
 
 #endif
