@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The peer addresses an instance has reported. Every address stays for the
 // life of the instance, so a flood of forged senders grows it: an open-
-// addressing table of 4-byte slots, at most three quarters full, keeps that
-// to at most 16 bytes an address, while the table grows, and 5 to 11 after.
+// addressing table of 4-byte slots keeps that small.
 #ifndef OBX_DISCOVERY_ADDRESS_SET_H
 #define OBX_DISCOVERY_ADDRESS_SET_H
 

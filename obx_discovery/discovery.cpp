@@ -21,15 +21,8 @@ std::string copy_text(const char *text)
     return text ? text : "";
 }
 
-// Room for the answers of every camera to one probe, which arrive in one
-// burst at wire speed: a gigabit segment delivers several hundred thousand
-// such datagrams a second, the listener handles about 80,000, so nearly the
-// whole burst queues. Each answer is charged 832 bytes here (measured on
-// veth) and up to a 4 KiB page behind NIC drivers that give each frame one;
-// the kernel doubles the request, so 4 MiB holds the answers of 1000 cameras
-// on any driver. Memory is only used while datagrams wait. Forcing past the
-// system's limit needs CAP_NET_ADMIN; without it the request is capped at
-// net.core.rmem_max.
+// Room for the burst of answers of a site's cameras to one probe (sized in
+// docs/performance.md); without CAP_NET_ADMIN it is capped at rmem_max.
 void enlarge_receive_buffer(int fd)
 {
     int size = 4 * 1024 * 1024;

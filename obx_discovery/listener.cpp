@@ -63,12 +63,10 @@ DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t 
     return DatagramAction::NONE;
 }
 
-// Datagrams taken off the socket ahead of their handling. The answers of a
-// site's cameras arrive in one burst, faster than they can be parsed, and
-// without privilege the socket holds only about 500 of them
-// (net.core.rmem_max). So after each datagram it handles, the listener takes
-// whatever has arrived, as fast as the kernel copies it, and keeps up to
-// CAPACITY here. The pages are given back once a burst has been handled.
+// Datagrams taken off the socket ahead of their handling: a burst of answers
+// arrives faster than it can be parsed, and may not fit the socket's buffer.
+// After each datagram it handles, the listener takes whatever has arrived and
+// keeps up to CAPACITY here; the pages go back once a burst has been handled.
 class Backlog {
 public:
     explicit Backlog(int fd) : fd_(fd)
