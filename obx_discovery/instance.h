@@ -46,12 +46,12 @@ struct ObxDiscovery {
     std::string device_name;
     std::string rtsp_url;
     std::string http_url;
-    AddressSet discovered_addresses;
+    AddressSet discovered_addresses; // those reported to the callback
     ObxDiscoveryFunc callback = nullptr;
     std::thread listen_thread;
-    std::thread discovery_thread;
-    std::thread presence_thread;
-    int sockfd = -1;
+    std::thread discovery_thread; // only sends the start-up probes
+    std::thread presence_thread;  // announces, then answers probes
+    int sockfd = -1;              // bound to the port; sends go through their own sockets
     void *callback_data = nullptr;
     AnswerSchedule answers;
     ErrorLog errors;
