@@ -483,7 +483,8 @@ void footprint(const std::string &build, Figures &figures)
     Process camera({build + "/examples/obx-camera", "--name", "Camera", "--rtsp", "rtsp:///live",
                     "--http", "http://:80/"});
     std::this_thread::sleep_for(4s); // its start-up datagrams, repeats included, are out
-    long threads = proc_status_number("/proc/" + std::to_string(camera.pid()) + "/status", "Threads");
+    std::string status = "/proc/" + std::to_string(camera.pid()) + "/status";
+    long threads = proc_status_number(status, "Threads");
     long resident_idle = camera.resident_kib();
     struct Load {
         double cpu_ms;
@@ -618,7 +619,8 @@ void window_at_large_site(Site &site, const std::string &build, Figures &figures
     figures.within("... longest main-loop iteration while they arrive (worst)", worst(longest), 16);
     figures.reported("... window's resident memory then, and empty",
                      format("%.0f MiB, %.0f MiB", full_mib, empty_mib));
-    figures.within("... refresh: main thread held beyond the library's wait (worst)", worst(held), 50);
+    figures.within("... refresh: main thread held beyond the library's wait (worst)",
+                   worst(held), 50);
     figures.within("... longest main-loop iteration in the second after (worst)",
                    worst(after_refresh), 16);
 
@@ -632,7 +634,8 @@ void window_at_large_site(Site &site, const std::string &build, Figures &figures
     for (char key : std::string("Camera 42"))
         found.push_back(window.drawn_after("search " + (typed += key)));
     found.push_back(window.drawn_after("search "));
-    figures.within("... a click on a header: sorted and drawn after (worst of 5)", worst(sorted), 200);
+    figures.within("... a click on a header: sorted and drawn after (worst of 5)",
+                   worst(sorted), 200);
     figures.within("... a keystroke in the search bar: filtered and drawn after (worst of 10)",
                    worst(found), 50);
 
@@ -650,7 +653,8 @@ void window_at_large_site(Site &site, const std::string &build, Figures &figures
     }
     figures.within("window, 1000 answering into a sorted list: longest iteration (worst)",
                    worst(sorted_arrival), 16);
-    figures.within("... into a filtered list: longest iteration (worst)", worst(filtered_arrival), 16);
+    figures.within("... into a filtered list: longest iteration (worst)",
+                   worst(filtered_arrival), 16);
 }
 
 // A lossy link, as Wi-Fi is for broadcasts: the tool's host loses a share
