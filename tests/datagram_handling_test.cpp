@@ -73,14 +73,6 @@ TEST(AddressSet, KeepsEveryAddressInLittleMemory)
     EXPECT_LE(set.bytes(), count * 16);
 }
 
-size_t lines_starting(const std::string &text, const std::string &start)
-{
-    size_t lines = 0;
-    for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; ++at)
-        lines += at == 0 || text[at - 1] == '\n';
-    return lines;
-}
-
 // A burst is written, the rest counted and told in one line: with the next
 // message once there is room again, or once the messages have paused.
 TEST(ErrorLog, ThrottlesAndCountsWhatItHoldsBack)

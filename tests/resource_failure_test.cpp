@@ -68,14 +68,6 @@ void operator delete(void *memory, std::size_t) noexcept
 
 namespace {
 
-size_t count_lines(const std::string &text, const std::string &start)
-{
-    size_t lines = 0;
-    for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; ++at)
-        ++lines;
-    return lines;
-}
-
 TEST(ThreadFailure, IsReportedAndInstanceFreesSafely)
 {
     Reports reports;
@@ -86,7 +78,7 @@ TEST(ThreadFailure, IsReportedAndInstanceFreesSafely)
     ASSERT_NE(instance, nullptr);
     obx_discovery_free(instance);
 
-    EXPECT_EQ(count_lines(errors.text(), "thread creation failed: "), 3u) << errors.text();
+    EXPECT_EQ(lines_starting(errors.text(), "thread creation failed: "), 3u) << errors.text();
 }
 
 // The entries of a directory of /proc/self: threads or descriptors.

@@ -55,3 +55,11 @@ StalledStandardError::~StalledStandardError()
     for (int fd : {saved_, pipe_[0], pipe_[1]})
         close(fd);
 }
+
+size_t lines_starting(const std::string &text, const std::string &start)
+{
+    size_t lines = 0;
+    for (size_t at = 0; (at = text.find(start, at)) != std::string::npos; ++at)
+        lines += at == 0 || text[at - 1] == '\n';
+    return lines;
+}

@@ -3,6 +3,7 @@
 #ifndef TESTS_SUPPORT_CAPTURE_H
 #define TESTS_SUPPORT_CAPTURE_H
 
+#include <cstddef>
 #include <string>
 
 class OutputCapture {
@@ -20,6 +21,9 @@ private:
     int saved_;
     int file_;
 };
+
+// How many lines of text start with start.
+size_t lines_starting(const std::string &text, const std::string &start);
 
 // Makes standard error, until destruction, a pipe that nobody reads and
 // that is full already: what a program meets whose reader has stopped.
