@@ -65,7 +65,8 @@ struct ObxDiscovery {
 // broadcast. Never throws.
 void broadcast_now(ObxDiscovery &self, DatagramType type);
 
-// Despite its name, first waits SEND_DELAY, then broadcasts. Never throws.
+// Waits SEND_DELAY first, which its name does not say, then broadcasts.
+// Never throws.
 void broadcast_datagram(ObxDiscovery &self, DatagramType type);
 
 // Body of the presence thread: the start-up presence and its repeats, and an
