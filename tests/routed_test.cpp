@@ -9,9 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <regex>
@@ -78,17 +75,9 @@ Instance camera_on_host(int host, const char *name)
 // A broadcast of another protocol (the discard port) from host 4.
 void broadcast_other_from_host4()
 {
-    testnet::run_on_host(4, [] {
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(9);
-        to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
-        close(fd);
-    });
+    int fd = testnet::broadcast_socket_on_host(4, 0);
+    testnet::broadcast_to_port(fd, 9, "x");
+    close(fd);
 }
 
 TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)

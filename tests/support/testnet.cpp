@@ -171,6 +171,8 @@ std::vector<std::string> relay_command(const std::map<std::string, std::string> 
     throw std::runtime_error("no ExecStart in " OBX_RELAY_UNIT);
 }
 
+} // namespace
+
 int broadcast_socket_on_host(int host, unsigned short port)
 {
     int fd = -1;
@@ -187,6 +189,18 @@ int broadcast_socket_on_host(int host, unsigned short port)
     return fd;
 }
 
+void broadcast_to_port(int fd, unsigned short port, std::string_view text)
+{
+    sockaddr_in everyone{};
+    everyone.sin_family = AF_INET;
+    everyone.sin_port = htons(port);
+    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr *>(&everyone),
+           sizeof everyone);
+}
+
+namespace {
+
 // Whether a broadcast from the last host, on the far side, reaches host 1 on
 // a port of its own within the timeout. bcrelay drops what comes before its
 // loop starts, some time after its sockets are open.
@@ -195,14 +209,10 @@ bool broadcasts_cross(std::chrono::milliseconds timeout)
     constexpr unsigned short PORT = 9; // discard
     int receiver = broadcast_socket_on_host(1, PORT);
     int sender = broadcast_socket_on_host(host_count(), 0);
-    sockaddr_in everyone{};
-    everyone.sin_family = AF_INET;
-    everyone.sin_port = htons(PORT);
-    everyone.sin_addr.s_addr = htonl(INADDR_BROADCAST);
     bool crossed = false;
     for (auto waited = std::chrono::milliseconds(0); !crossed && waited < timeout;
          waited += std::chrono::milliseconds(20)) {
-        sendto(sender, "?", 1, 0, reinterpret_cast<sockaddr *>(&everyone), sizeof everyone);
+        broadcast_to_port(sender, PORT, "?");
         pollfd wait{receiver, POLLIN, 0};
         crossed = poll(&wait, 1, 20) == 1;
     }

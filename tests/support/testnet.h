@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class Process;
@@ -43,6 +44,13 @@ void run_on_host(int host, const std::function<void()> &work);
 // Runs nft with args in host n's network namespace, to drop or count some
 // of its traffic; returns what nft printed, throws if it fails.
 std::string nft_on_host(int host, const std::vector<std::string> &args);
+
+// A UDP socket of host n that may broadcast, bound to port (0: any); the
+// caller closes it.
+int broadcast_socket_on_host(int host, unsigned short port);
+
+// Broadcasts text from fd to port, for other protocols than discovery.
+void broadcast_to_port(int fd, unsigned short port, std::string_view text);
 
 // Starts the broadcast relay on the router of a network built with
 // --routed (host 2) as contrib/ombrix-discovery-relay.service runs it, the

@@ -31,10 +31,6 @@ void append_tsv_field(std::string &line, const gchar *text)
     append_escaped(line, text);
 }
 
-} // namespace
-
-namespace {
-
 constexpr int N_TEXTS = NUM_COLS + 2; // the shown texts and the two keys
 
 gchar **text_slot(RowTexts *row, int i)
