@@ -55,7 +55,7 @@ std::string first_line_of(const std::string &path)
 class Simulator {
 public:
     Simulator(const std::string &program, int cameras)
-        : process_({program, "--pool", std::to_string(cameras)}, {}, true)
+        : process_({program, "--pool", std::to_string(cameras)}, {}, Streams::PIPES_AND_INPUT)
     {
         if (next_line() != "ready")
             throw std::runtime_error("the simulator did not start");
@@ -527,7 +527,7 @@ public:
 
     explicit Window(const std::string &build)
         : tool_({build + "/tools/gtk/ombrix-discovery-gtk"},
-                {"LD_PRELOAD=" + build + "/bench/obx-window-probe.so"}, true)
+                {"LD_PRELOAD=" + build + "/bench/obx-window-probe.so"}, Streams::PIPES_AND_INPUT)
     {
     }
     Rows rows(long count, std::chrono::milliseconds timeout)

@@ -27,22 +27,29 @@ namespace {
 const std::string NESTED = "{\"version\":" + std::string(506, '[') + std::string(506, ']') + "}";
 const std::string PROBE = R"({"probe": {}, "type": "Probe", "version": 1})";
 
-// The example camera with its standard error read by a thread of ours, at
-// most bytes_per_second (0: as fast as it comes).
+// How the camera's standard error is read.
+enum class Reader {
+    AS_FAST_AS_IT_COMES,
+    AT_A_CONSOLES_PACE,  // 115200 baud: about 11 KB a second
+    NEVER_ON_A_TERMINAL, // a terminal whose reader stopped
+};
+
+// The example camera with its standard error read by a thread of ours.
 class Camera {
 public:
-    Camera(const std::string &build, long bytes_per_second)
-        : process_({build + "/examples/obx-camera", "--name", "Camera"}), rate_(bytes_per_second)
+    Camera(const std::string &build, Reader reader)
+        : process_({build + "/examples/obx-camera", "--name", "Camera"}, {},
+                   reader == Reader::NEVER_ON_A_TERMINAL ? Streams::TERMINAL : Streams::PIPES),
+          rate_(reader == Reader::AT_A_CONSOLES_PACE ? 11000 : 0)
     {
-        reader_ = std::thread([this, fd = process_.take_error_pipe()] { drain(fd); });
+        if (reader == Reader::NEVER_ON_A_TERMINAL)
+            stalled_ = process_.take_output();
+        else
+            reader_ = std::thread([this, fd = process_.take_error_pipe()] { drain(fd); });
     }
     Camera(const Camera &) = delete;
     Camera &operator=(const Camera &) = delete;
-    ~Camera()
-    {
-        process_.interrupt();
-        reader_.join();
-    }
+    ~Camera() { stop(); }
     // Lines and bytes written to standard error since the last call.
     std::pair<long, long> written()
     {
@@ -51,12 +58,27 @@ public:
         lines_ = bytes_ = 0;
         return counts;
     }
+    // Interrupts it, as its user would: the milliseconds until it ended,
+    // obx_discovery_free() among them.
+    double stop()
+    {
+        if (stopped_)
+            return 0;
+        stopped_ = true;
+        auto start = Clock::now();
+        process_.interrupt();
+        double ms = ms_between(start, Clock::now());
+        if (reader_.joinable())
+            reader_.join();
+        if (stalled_ >= 0)
+            close(stalled_);
+        return ms;
+    }
 
 private:
     void drain(int fd)
     {
-        // A 115200-baud console takes about 11 KB a second: 1100 bytes each
-        // tenth of a second.
+        // 1100 bytes each tenth of a second at a console's pace.
         size_t chunk = rate_ > 0 ? static_cast<size_t>(rate_ / 10) : 65536;
         std::vector<char> buffer(chunk);
         auto next = Clock::now();
@@ -76,6 +98,8 @@ private:
     Process process_;
     long rate_;
     std::thread reader_;
+    int stalled_ = -1;
+    bool stopped_ = false;
     std::mutex mutex_;
     long lines_ = 0;
     long bytes_ = 0;
@@ -138,21 +162,23 @@ ProbeAnswers probe_during(const std::function<void()> &during)
 }
 
 // The camera through 10 s of 10,000 malformed datagrams a second, with its
-// standard error read at the given pace: what it writes, and how it answers.
+// standard error read by reader: what it writes, how it answers, and how
+// long its end on SIGINT takes then.
 struct UnderFlood {
     long lines, bytes;
     ProbeAnswers answers;
+    double stop_ms;
 };
 
-UnderFlood camera_under_flood(const std::string &build, long bytes_per_second)
+UnderFlood camera_under_flood(const std::string &build, Reader reader)
 {
-    Camera camera(build, bytes_per_second);
+    Camera camera(build, reader);
     std::this_thread::sleep_for(500ms); // up, start-up over
     camera.written();
     ProbeAnswers answers = probe_during([] { flood_host1(10000, 10s); });
     std::this_thread::sleep_for(2s); // the count of what was held back
     auto [lines, bytes] = camera.written();
-    return {lines, bytes, answers};
+    return {lines, bytes, answers, camera.stop()};
 }
 
 void answers_row(Figures &figures, const char *condition, const ProbeAnswers &answers)
@@ -163,12 +189,12 @@ void answers_row(Figures &figures, const char *condition, const ProbeAnswers &an
 }
 
 // free() of an instance that has messages to write into a standard error
-// that nobody reads.
+// that nobody reads: a terminal, whose room a long line may not fit.
 double free_with_stalled_stderr_worst_ms()
 {
     double worst = 0;
     for (int run = 0; run < RUNS; ++run) {
-        StalledStandardError stalled;
+        StalledStandardError stalled(StalledStandardError::Kind::TERMINAL);
         ObxPeerDetails details{OBX_PEER_TYPE_VIDEO_TRANSMITTER, "Camera", nullptr, nullptr};
         ObxDiscovery *instance = obx_discovery_new(details, nullptr, nullptr);
         flood_host1(10000, 300ms);
@@ -201,13 +227,18 @@ double reported_address_bytes_each()
 
 void hostile_peers(const std::string &build, Figures &figures)
 {
-    UnderFlood flood = camera_under_flood(build, 0);
+    UnderFlood flood = camera_under_flood(build, Reader::AS_FAST_AS_IT_COMES);
     figures.judged("10 s of 10,000 malformed datagrams a second: lines / bytes on standard error",
                    format("%ld / %ld", flood.lines, flood.bytes),
                    "<= 50 + 20 a second, and the count", flood.lines <= 50 + 20 * 12 + 2);
     answers_row(figures, "", flood.answers);
-    answers_row(figures, ", standard error at 11 KB/s", camera_under_flood(build, 11000).answers);
-    figures.within("obx_discovery_free with standard error a full pipe (worst)",
+    answers_row(figures, ", standard error at 11 KB/s",
+                camera_under_flood(build, Reader::AT_A_CONSOLES_PACE).answers);
+    UnderFlood stalled = camera_under_flood(build, Reader::NEVER_ON_A_TERMINAL);
+    answers_row(figures, ", standard error a stalled terminal", stalled.answers);
+    figures.within("... camera's end on SIGINT there, obx_discovery_free among it", stalled.stop_ms,
+                   100);
+    figures.within("obx_discovery_free with standard error a stalled terminal (worst)",
                    free_with_stalled_stderr_worst_ms(), 100);
     double bytes_each = reported_address_bytes_each();
     figures.judged("reported-address set at 1,000,000 forged senders",

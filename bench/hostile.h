@@ -8,9 +8,10 @@
 
 // What hostile peers cost, on host 1 of a two-host test network: what a
 // camera writes and answers during a flood of malformed datagrams, with its
-// standard error read freely and at a serial console's pace; free() with
-// standard error stalled; and the memory of the reported addresses at
-// 1,000,000 forged senders.
+// standard error read freely, at a serial console's pace, and never on a
+// terminal, and how soon it ends there; free() with standard error a stalled
+// terminal; and the memory of the reported addresses at 1,000,000 forged
+// senders.
 void hostile_peers(const std::string &build, Figures &figures);
 
 #endif

@@ -1,50 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "diagnostics.h"
 
-#include <poll.h>
-#include <sys/uio.h>
-#include <unistd.h>
+#include "standard_error.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace {
-
-iovec part(std::string_view text)
-{
-    return {const_cast<char *>(text.data()), text.size()};
-}
-
-// Whether fd takes a line now: a pipe nobody reads or a slow console must
-// never hold the caller. The descriptor stays blocking, as the host program
-// and its shell share it; a line of at most a pipe's atomic size fits once
-// poll says so.
-bool takes_a_line_now(int fd)
-{
-    pollfd ready{fd, POLLOUT, 0};
-    return poll(&ready, 1, 0) == 1 && (ready.revents & POLLOUT);
-}
-
-// One write of text, detail and a line feed.
-void write_parts(int fd, std::string_view text, std::string_view detail)
-{
-    iovec parts[] = {part(text), part(detail), part("\n")};
-    writev(fd, parts, 3);
-}
-
-bool write_if_ready(int fd, std::string_view text, std::string_view detail)
-{
-    if (!takes_a_line_now(fd))
-        return false;
-    write_parts(fd, text, detail);
-    return true;
-}
-
-} // namespace
-
 void report_error(std::string_view text, std::string_view detail)
 {
-    write_if_ready(STDERR_FILENO, text, detail);
+    standard_error::write_line(text, detail);
 }
 
 void trace(bool verbose, std::string_view text, std::string_view detail)
@@ -52,6 +16,7 @@ void trace(bool verbose, std::string_view text, std::string_view detail)
     if (!verbose)
         return;
     // Through stdio, in order with the lines the program itself prints there.
+    PipeSignalHeld pipe_signal_held;
     flockfile(stdout);
     fwrite_unlocked(text.data(), 1, text.size(), stdout);
     fwrite_unlocked(detail.data(), 1, detail.size(), stdout);
@@ -79,31 +44,39 @@ bool ErrorLog::write_suppressed_count()
 {
     char count[48];
     snprintf(count, sizeof count, "%lu more messages suppressed", suppressed_);
-    if (allowance_ < 1 || !write_if_ready(STDERR_FILENO, count, {}))
+    if (allowance_ < 1 || !standard_error::write_line(count))
         return false;
     allowance_ -= 1;
     suppressed_ = 0;
     return true;
 }
 
+void ErrorLog::count_suppressed(Clock::time_point now)
+{
+    ++suppressed_;
+    report_due_ = now + QUIET;
+}
+
+// A line that standard error cannot take still spends its allowance: while
+// it is stalled, a flood costs no more than the throttle lets through.
 bool ErrorLog::admit()
 {
-    Clock::time_point now = Clock::now();
+    Clock::time_point now = now_();
     refill(now);
     // The count goes before the next message, when both are allowed; in a
     // steady flood it waits for the flood to end.
     if (suppressed_ > 0 && allowance_ >= 2)
         write_suppressed_count();
-    if (take_allowance() && takes_a_line_now(STDERR_FILENO))
+    if (take_allowance())
         return true;
-    ++suppressed_;
-    report_due_ = now + QUIET;
+    count_suppressed(now);
     return false;
 }
 
 void ErrorLog::write_admitted(std::string_view text, std::string_view detail)
 {
-    write_parts(STDERR_FILENO, text, detail);
+    if (!standard_error::write_line(text, detail))
+        count_suppressed(now_());
 }
 
 void ErrorLog::write(std::string_view text, std::string_view detail)
@@ -116,16 +89,24 @@ void ErrorLog::write(std::string_view text, std::string_view detail)
 int ErrorLog::milliseconds_to_report() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (suppressed_ == 0)
+    bool tail_owed = standard_error::owes_tail();
+    if (suppressed_ == 0 && !tail_owed)
         return -1;
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(report_due_ - Clock::now());
+    Clock::time_point due = suppressed_ == 0 ? tail_retry_due_ : report_due_;
+    if (tail_owed)
+        due = std::min(due, tail_retry_due_);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now_());
     return static_cast<int>(std::max<long>(0, left.count()));
 }
 
 void ErrorLog::report_suppressed()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    Clock::time_point now = Clock::now();
+    Clock::time_point now = now_();
+    if (standard_error::owes_tail() && now >= tail_retry_due_) {
+        standard_error::write_tail();
+        tail_retry_due_ = now + TAIL_RETRY;
+    }
     if (suppressed_ == 0 || now < report_due_)
         return;
     refill(now);

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Diagnostics. Each message is one line, written with one write call, so
-// that the lines of several threads and instances never mix. Diagnostics on
-// standard error never wait: a line that standard error cannot take at once
-// is counted as suppressed, as are those beyond the throttle.
+// Diagnostics. Each message is one line. Diagnostics on standard error never
+// wait (standard_error.h): a line that standard error cannot take at once is
+// counted as suppressed, as are those beyond the throttle.
 #ifndef OBX_DISCOVERY_DIAGNOSTICS_H
 #define OBX_DISCOVERY_DIAGNOSTICS_H
 
@@ -17,7 +16,8 @@
 void report_error(std::string_view text, std::string_view detail = {});
 
 // Writes text, detail and a line feed to standard output if verbose: the
-// trace the user asked for, so it waits for standard output.
+// trace the user asked for, so it waits for standard output. Never raises
+// SIGPIPE.
 void trace(bool verbose, std::string_view text, std::string_view detail = {});
 
 // One instance's standard error. A flood of malformed datagrams must not
@@ -25,10 +25,16 @@ void trace(bool verbose, std::string_view text, std::string_view detail = {});
 class ErrorLog {
 public:
     using Clock = std::chrono::steady_clock;
+    using Now = Clock::time_point (*)();
     static constexpr double BURST = 50;
     static constexpr double RATE = 20;
     // How long after the last suppressed message their count is reported.
     static constexpr auto QUIET = std::chrono::seconds(1);
+    // How often the tail of a line cut short is tried again.
+    static constexpr auto TAIL_RETRY = std::chrono::seconds(1);
+
+    // now tells the time; tests pass a clock of their own.
+    explicit ErrorLog(Now now = Clock::now) : now_(now), refilled_(now()) {}
 
     // Writes text, detail and a line feed, or counts them as suppressed.
     // Thread-safe; allocates nothing.
@@ -45,13 +51,15 @@ public:
 
     // Milliseconds until report_suppressed() is due; -1 with nothing held.
     int milliseconds_to_report() const;
-    // Writes "N more messages suppressed" once it is due.
+    // Writes "N more messages suppressed" once it is due, and tries again
+    // the tail of a line cut short.
     void report_suppressed();
 
 private:
     // Whether a line may be written now; if not, it is counted.
     bool admit();
     void write_admitted(std::string_view text, std::string_view detail);
+    void count_suppressed(Clock::time_point now);
     // Adds the allowance earned since the last refill.
     void refill(Clock::time_point now);
     // Takes one line's allowance; false if there is none.
@@ -59,11 +67,13 @@ private:
     // Writes the count of suppressed messages with the allowance it needs.
     bool write_suppressed_count();
 
+    const Now now_;
     mutable std::mutex mutex_;
     double allowance_ = BURST;
-    Clock::time_point refilled_ = Clock::now();
+    Clock::time_point refilled_;
     unsigned long suppressed_ = 0;
     Clock::time_point report_due_{};
+    Clock::time_point tail_retry_due_{};
 };
 
 #endif

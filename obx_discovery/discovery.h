@@ -19,7 +19,9 @@
  * it from the instance's own callback.
  *
  * Errors are not returned: every problem is written as one line on standard
- * error, and the instance carries on.
+ * error, and the instance carries on. No thread of the library waits for
+ * standard error, whatever it is: a line it cannot take at once is counted
+ * and the count told later. No message raises SIGPIPE.
  */
 #ifndef OBX_DISCOVERY_DISCOVERY_H
 #define OBX_DISCOVERY_DISCOVERY_H

@@ -94,7 +94,8 @@ public:
             release();
             trace(verbose, "receiving datagram...");
             pollfd readable{fd_, POLLIN, 0};
-            if (timeout_ms >= 0 && poll(&readable, 1, timeout_ms) == 0)
+            // Interrupted too: a count or a line's tail may be due.
+            if (timeout_ms >= 0 && poll(&readable, 1, timeout_ms) <= 0)
                 return;
             receive(0);
         }
@@ -172,7 +173,8 @@ void listen_for(ObxDiscovery &self)
     Backlog backlog(self.sockfd);
     while (!self.should_quit) {
         try {
-            // The count of suppressed messages is told once datagrams pause.
+            // The count of suppressed messages is told once datagrams pause,
+            // and the tail of a line cut short is tried again.
             backlog.fill(self.verbose, self.errors.milliseconds_to_report());
             self.errors.report_suppressed();
             if (backlog.empty())

@@ -14,6 +14,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -73,32 +77,108 @@ TEST(AddressSet, KeepsEveryAddressInLittleMemory)
     EXPECT_LE(set.bytes(), count * 16);
 }
 
-// A burst is written, the rest counted and told in one line: with the next
-// message once there is room again, or once the messages have paused.
+// The throttle's clock, moved by the tests alone.
+std::atomic<ErrorLog::Clock::rep> fake_ticks{0};
+
+ErrorLog::Clock::time_point fake_now()
+{
+    return ErrorLog::Clock::time_point(ErrorLog::Clock::duration(fake_ticks.load()));
+}
+
+void advance(ErrorLog::Clock::duration by)
+{
+    fake_ticks += by.count();
+}
+
+// A burst is written, then 20 a second; the rest counted and told in one
+// line: with the next message once there is room again, or once the messages
+// have paused.
 TEST(ErrorLog, ThrottlesAndCountsWhatItHoldsBack)
 {
     OutputCapture errors(STDERR_FILENO);
-    ErrorLog log;
+    ErrorLog log(fake_now);
     for (int i = 0; i < 200; ++i)
         log.write("bad datagram");
     EXPECT_EQ(lines_starting(errors.text(), "bad datagram\n"), 50u);
-    EXPECT_GT(log.milliseconds_to_report(), 0);
+    EXPECT_EQ(log.milliseconds_to_report(), 1000);
     log.report_suppressed(); // not yet: the flood may go on
     EXPECT_EQ(lines_starting(errors.text(), "150 more messages suppressed\n"), 0u);
 
-    std::this_thread::sleep_for(ErrorLog::QUIET);
+    advance(ErrorLog::QUIET);
     log.write("next");
     EXPECT_NE(errors.text().find("\n150 more messages suppressed\nnext\n"), std::string::npos)
         << errors.text();
 
-    for (int i = 0; i < 100; ++i)
+    for (int i = 0; i < 100; ++i) {
         log.write("again");
-    std::this_thread::sleep_for(std::chrono::milliseconds(log.milliseconds_to_report()));
+        advance(std::chrono::milliseconds(10));
+    }
+    // The 18 left of the second's allowance, and 20 earned in that second.
+    EXPECT_NEAR(static_cast<double>(lines_starting(errors.text(), "again\n")), 38, 1);
+    advance(std::chrono::milliseconds(log.milliseconds_to_report()));
     log.report_suppressed();
     EXPECT_EQ(log.milliseconds_to_report(), -1);
     std::string text = errors.text();
     EXPECT_EQ(text.substr(text.rfind('\n', text.size() - 2) + 1),
               std::to_string(100 - lines_starting(text, "again\n")) + " more messages suppressed\n");
+}
+
+// Two instances' lines of many sizes on a terminal read in small bites,
+// where a line often goes out in part: each is written whole or counted,
+// never glued to another, cut, or mixed with one.
+TEST(ErrorLog, LinesStayWholeOnATerminalReadInBites)
+{
+    StalledStandardError terminal(StalledStandardError::Kind::TERMINAL);
+    const int per_log = 300;
+    std::set<std::string> sent;
+    auto line = [](char letter, int i) {
+        return letter + std::to_string(i) + " " + std::string(100 + i * 37 % 2900, letter);
+    };
+    for (int i = 0; i < per_log; ++i)
+        sent.insert({line('a', i), line('b', i)});
+
+    std::atomic<bool> writing{true};
+    std::string read;
+    std::thread reader([&] {
+        while (writing)
+            read += terminal.read_for(std::chrono::milliseconds(20), 256);
+        read += terminal.read_for(std::chrono::milliseconds(200));
+    });
+    ErrorLog first(fake_now), second(fake_now);
+    auto write_lines = [&](ErrorLog &log, char letter) {
+        for (int i = 0; i < per_log; ++i) {
+            log.write(line(letter, i));
+            advance(std::chrono::seconds(1)); // no throttle here
+        }
+    };
+    std::thread a(write_lines, std::ref(first), 'a'), b(write_lines, std::ref(second), 'b');
+    a.join();
+    b.join();
+    // The tails and the counts go out once there is room.
+    for (int i = 0; i < 250 && (first.milliseconds_to_report() >= 0 ||
+                                second.milliseconds_to_report() >= 0); ++i) {
+        advance(std::chrono::seconds(2));
+        first.report_suppressed();
+        second.report_suppressed();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    writing = false;
+    reader.join();
+
+    EXPECT_EQ(read.back(), '\n') << "a tail never went out";
+    std::istringstream lines(read);
+    size_t whole = 0, counted = 0;
+    std::smatch count;
+    for (std::string text; std::getline(lines, text);) {
+        if (std::regex_match(text, count, std::regex("([0-9]+) more messages suppressed")))
+            counted += std::stoul(count[1]);
+        else if (sent.count(text) == 1)
+            ++whole;
+        else
+            ADD_FAILURE() << "not a whole line: " << text.substr(0, 80);
+    }
+    EXPECT_EQ(whole + counted, sent.size());
+    EXPECT_GT(whole, 20u);
 }
 
 } // namespace

@@ -2,11 +2,18 @@
 #include "capture.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <stdexcept>
+#include <thread>
+#include <tuple>
 
 OutputCapture::OutputCapture(int fd)
     : fd_(fd), saved_(dup(fd)), file_(memfd_create("capture", MFD_CLOEXEC))
@@ -35,25 +42,75 @@ std::string OutputCapture::text() const
     return all;
 }
 
-StalledStandardError::StalledStandardError()
+namespace {
+
+// The two ends of a stalled standard error: reader, writer.
+std::pair<int, int> open_stalled(StalledStandardError::Kind kind)
 {
-    if (pipe2(pipe_, O_CLOEXEC) < 0)
-        throw std::runtime_error("pipe failed");
-    fcntl(pipe_[1], F_SETFL, O_NONBLOCK);
-    char chunk[4096] = {};
-    while (write(pipe_[1], chunk, sizeof chunk) > 0) {
+    using Kind = StalledStandardError::Kind;
+    int ends[2] = {-1, -1};
+    bool opened = false;
+    switch (kind) {
+    case Kind::PIPE:
+    case Kind::PIPE_WITHOUT_READER:
+        opened = pipe2(ends, O_CLOEXEC) == 0;
+        break;
+    case Kind::TERMINAL:
+        opened = openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) == 0;
+        break;
+    case Kind::SOCKET: {
+        opened = socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0;
+        int size = 1; // the least the kernel allows
+        setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+        break;
     }
-    fcntl(pipe_[1], F_SETFL, 0); // blocking again, as a real one is
+    }
+    if (!opened)
+        throw std::runtime_error("cannot open a standard error to stall");
+    if (kind == Kind::PIPE_WITHOUT_READER) {
+        close(ends[0]);
+        ends[0] = -1;
+    }
+    return {ends[0], ends[1]};
+}
+
+} // namespace
+
+StalledStandardError::StalledStandardError(Kind kind)
+{
+    std::tie(reader_, writer_) = open_stalled(kind);
     fflush(stderr);
     saved_ = dup(STDERR_FILENO);
-    dup2(pipe_[1], STDERR_FILENO);
+    dup2(writer_, STDERR_FILENO);
 }
 
 StalledStandardError::~StalledStandardError()
 {
     dup2(saved_, STDERR_FILENO);
-    for (int fd : {saved_, pipe_[0], pipe_[1]})
-        close(fd);
+    for (int fd : {saved_, reader_, writer_})
+        if (fd >= 0)
+            close(fd);
+}
+
+std::string StalledStandardError::read_for(std::chrono::milliseconds duration,
+                                           size_t bytes_per_ms)
+{
+    std::string text;
+    auto end = std::chrono::steady_clock::now() + duration;
+    for (auto now = std::chrono::steady_clock::now(); reader_ >= 0 && now < end;
+         now = std::chrono::steady_clock::now()) {
+        pollfd readable{reader_, POLLIN, 0};
+        if (poll(&readable, 1, static_cast<int>((end - now) / std::chrono::milliseconds(1)) + 1) <= 0)
+            continue;
+        char chunk[4096];
+        ssize_t size = read(reader_, chunk, std::min(sizeof chunk, bytes_per_ms));
+        if (size <= 0)
+            break;
+        std::copy_if(chunk, chunk + size, std::back_inserter(text), [](char c) { return c != '\r'; });
+        if (bytes_per_ms < sizeof chunk)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return text;
 }
 
 size_t lines_starting(const std::string &text, const std::string &start)

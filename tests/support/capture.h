@@ -3,6 +3,7 @@
 #ifndef TESTS_SUPPORT_CAPTURE_H
 #define TESTS_SUPPORT_CAPTURE_H
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -25,17 +26,28 @@ private:
 // How many lines of text start with start.
 size_t lines_starting(const std::string &text, const std::string &start);
 
-// Makes standard error, until destruction, a pipe that nobody reads and
-// that is full already: what a program meets whose reader has stopped.
+// Makes standard error, until destruction, one that nobody reads: what a
+// program meets whose reader has stopped, or has gone.
 class StalledStandardError {
 public:
-    StalledStandardError();
+    enum class Kind {
+        PIPE,
+        TERMINAL, // a pty, in its default cooked mode
+        SOCKET,   // a stream socket, as journald's is, with a small send buffer
+        PIPE_WITHOUT_READER,
+    };
+    explicit StalledStandardError(Kind kind);
     StalledStandardError(const StalledStandardError &) = delete;
     StalledStandardError &operator=(const StalledStandardError &) = delete;
     ~StalledStandardError();
 
+    // The reader comes back: what it reads within the duration, at most
+    // bytes_per_ms a millisecond, a terminal's carriage returns left out.
+    std::string read_for(std::chrono::milliseconds duration, size_t bytes_per_ms = 4096);
+
 private:
-    int pipe_[2] = {-1, -1};
+    int reader_ = -1;
+    int writer_ = -1;
     int saved_ = -1;
 };
 

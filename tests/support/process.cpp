@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -12,10 +13,17 @@
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char **environ;
 
 namespace {
+
+void close_if_open(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
 
 std::vector<char *> c_strings(std::vector<std::string> &texts)
 {
@@ -28,19 +36,43 @@ std::vector<char *> c_strings(std::vector<std::string> &texts)
 
 } // namespace
 
-Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
-                 bool input)
+namespace {
+
+// A pipe's ends, read and write, kept from programs started later.
+std::pair<int, int> open_pipe()
 {
-    int out_pipe[2], err_pipe[2], in_pipe[2] = {-1, -1};
-    if (pipe2(out_pipe, O_CLOEXEC) < 0 || pipe2(err_pipe, O_CLOEXEC) < 0 ||
-        (input && pipe2(in_pipe, O_CLOEXEC) < 0))
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) < 0)
         throw std::runtime_error("pipe failed");
+    return {ends[0], ends[1]};
+}
+
+// A pty's ends, master and slave, kept from programs started later.
+std::pair<int, int> open_terminal()
+{
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) < 0)
+        throw std::runtime_error("openpty failed");
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    return {master, slave};
+}
+
+} // namespace
+
+Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                 Streams streams)
+{
+    // The ends this process keeps, and those the program gets.
+    auto [out_read, out_write] = streams == Streams::TERMINAL ? open_terminal() : open_pipe();
+    auto [err_read, err_write] = streams == Streams::TERMINAL ? std::pair(-1, out_write) : open_pipe();
+    auto [in_read, in_write] = streams == Streams::PIPES_AND_INPUT ? open_pipe() : std::pair(-1, -1);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
-    if (input)
-        posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out_write, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err_write, STDERR_FILENO);
+    if (in_read >= 0)
+        posix_spawn_file_actions_adddup2(&actions, in_read, STDIN_FILENO);
 
     std::vector<std::string> args = argv;
     std::vector<std::string> env;
@@ -50,13 +82,13 @@ Process::Process(const std::vector<std::string> &argv, const std::vector<std::st
     int failed = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, c_strings(args).data(),
                              c_strings(env).data());
     posix_spawn_file_actions_destroy(&actions);
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    if (input)
-        close(in_pipe[0]);
-    out_fd_ = out_pipe[0];
-    err_fd_ = err_pipe[0];
-    in_fd_ = in_pipe[1];
+    close(out_write);
+    if (err_write != out_write)
+        close(err_write);
+    close_if_open(in_read);
+    out_fd_ = out_read;
+    err_fd_ = err_read;
+    in_fd_ = in_write;
     if (failed)
         throw std::runtime_error("cannot start " + args[0]);
 }
@@ -67,10 +99,8 @@ Process::~Process()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    close(out_fd_);
-    close(err_fd_);
-    if (in_fd_ >= 0)
-        close(in_fd_);
+    for (int fd : {out_fd_, err_fd_, in_fd_})
+        close_if_open(fd);
 }
 
 bool Process::pump(std::chrono::milliseconds timeout)
@@ -144,8 +174,14 @@ void Process::send_line(std::string_view line)
 
 void Process::close_output()
 {
-    close(out_fd_);
+    close_if_open(take_output());
+}
+
+int Process::take_output()
+{
+    int fd = out_fd_;
     out_fd_ = -1;
+    return fd;
 }
 
 int Process::take_error_pipe()
@@ -158,16 +194,19 @@ int Process::take_error_pipe()
 int Process::wait_for_exit(std::chrono::milliseconds timeout)
 {
     auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return -1;
-        if (!pump(left))
+        if (pump(left))
+            continue;
+        // Its pipes are closed or handed over: it has ended, or ends soon.
+        if (waitpid(pid_, &status, WNOHANG) == pid_)
             break;
+        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(10)));
     }
-    int status = 0;
-    waitpid(pid_, &status, 0);
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

@@ -12,13 +12,20 @@
 #include <string_view>
 #include <vector>
 
+// How the standard streams of a program under test are connected.
+enum class Streams {
+    PIPES,           // output and error a pipe each; input this process's
+    PIPES_AND_INPUT, // the same, and input a pipe that send_line() writes to
+    TERMINAL,        // output and error one pty, read as out(); err() stays empty
+};
+
 class Process {
 public:
     // Starts argv[0] with argv, and the environment plus extra_env
-    // ("NAME=value" entries). With input, its standard input is a pipe that
-    // send_line() writes to; otherwise it is this process's.
+    // ("NAME=value" entries).
     explicit Process(const std::vector<std::string> &argv,
-                     const std::vector<std::string> &extra_env = {}, bool input = false);
+                     const std::vector<std::string> &extra_env = {},
+                     Streams streams = Streams::PIPES);
     Process(const Process &) = delete;
     Process &operator=(const Process &) = delete;
     ~Process();
@@ -33,8 +40,10 @@ public:
     void send_line(std::string_view line);
     // Closes the reading end of its standard output, as a pager that quits.
     void close_output();
-    // Hands over the reading end of its standard error, for the caller to
-    // read at its own pace; err() stays empty from now on.
+    // Hands over the reading end of its standard output or error, for the
+    // caller to read at its own pace, or never; out() or err() stays as it is
+    // from now on.
+    int take_output();
     int take_error_pipe();
     // Waits for the process to end by itself and returns its exit status,
     // or -1 if it is still running after the timeout.
