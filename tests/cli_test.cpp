@@ -7,10 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -165,11 +171,15 @@ TEST(Cli, ExtraArgumentsAreIgnored)
     EXPECT_TRUE(cli->wait_for_output(testnet::pool_address(0) + "\n", 2s));
 }
 
+// What reads the tool's standard output.
+enum class Reader { THE_TEST, A_STALLED_PIPE, A_STALLED_TERMINAL };
+
 struct EndCase {
     const char *name;
     std::vector<std::string> wrapper; // runs the tool, "" standing for it
     int signal;                       // sent to it; 0: its output is closed instead
     int status;                       // as Process::wait_for_exit gives it
+    Reader reader = Reader::THE_TEST;
 };
 
 void PrintTo(const EndCase &c, std::ostream *out)
@@ -182,25 +192,75 @@ const EndCase end_cases[] = {
     {"Terminated", {""}, SIGTERM, 128 + SIGTERM},
     {"OutputClosed", {""}, 0, 128 + SIGPIPE},
     {"OutputClosedWithPipeSignalIgnored", {"/bin/sh", "-c", "trap '' PIPE; exec \"$0\"", ""}, 0, 1},
+    {"TerminatedWithPipeStalled", {""}, SIGTERM, 128 + SIGTERM, Reader::A_STALLED_PIPE},
+    {"InterruptedVerboseWithPipeStalled", {"", "-v"}, SIGINT, 128 + SIGINT, Reader::A_STALLED_PIPE},
+    {"HungUpWithTerminalStalled", {""}, SIGHUP, 128 + SIGHUP, Reader::A_STALLED_TERMINAL},
 };
+
+// Whether the listener thread of process pid is in the middle of a write.
+bool listener_writing(pid_t pid)
+{
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+    std::error_code error;
+    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
+        std::ifstream comm(task.path() / "comm"), syscall(task.path() / "syscall");
+        std::string name;
+        long number = -1;
+        if (std::getline(comm, name) && name == "Discovery Liste" && syscall >> number)
+            return number == SYS_write || number == SYS_writev;
+    }
+    return false;
+}
+
+// Peers enough to fill any buffer with their lines of about 1 KB.
+void announce_long_named_peers()
+{
+    std::vector<Announcement> peers;
+    for (int i = 0; i < 100; ++i) { // the whole pool
+        in_addr source{};
+        inet_pton(AF_INET, testnet::pool_address(i).c_str(), &source);
+        peers.push_back({source, camera_presence(std::string(900, 'n'))});
+    }
+    Peer::sending_from("0.0.0.0").broadcast_all(peers);
+}
 
 class CliEnd : public testing::TestWithParam<EndCase> {};
 
-// Shells and loops must see how the tool ended; it notices a closed output
-// without a line to write.
+// Shells, loops and service managers must see how the tool ended, within a
+// second, whatever reads its output; it notices a closed output without a
+// line to write.
 TEST_P(CliEnd, EndsAsItsCauseWould)
 {
     const EndCase &c = GetParam();
     std::vector<std::string> argv = c.wrapper;
     std::replace(argv.begin(), argv.end(), std::string(), std::string(OMBRIX_DISCOVERY_CLI));
-    Process cli(argv);
-    ASSERT_TRUE(cli.wait_for_output(testnet::host_address(1) + "\n", 2s)) << cli.err();
+    Process cli(argv, {},
+                c.reader == Reader::A_STALLED_TERMINAL ? Streams::TERMINAL : Streams::PIPES);
+    ASSERT_TRUE(cli.wait_for_output(testnet::host_address(1), 2s)) << cli.err();
+    int stalled = -1;
+    if (c.reader != Reader::THE_TEST) {
+        stalled = cli.take_output();
+        announce_long_named_peers();
+        auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (!listener_writing(cli.pid()) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(listener_writing(cli.pid())) << "its output must be stalled";
+    }
     if (c.signal != 0)
         kill(cli.pid(), c.signal);
     else
         cli.close_output();
-    EXPECT_EQ(cli.wait_for_exit(2s), c.status);
+    EXPECT_EQ(cli.wait_for_exit(1s), c.status);
     EXPECT_EQ(cli.err(), "");
+    if (c.reader == Reader::A_STALLED_PIPE) {
+        std::string written;
+        char chunk[4096];
+        for (ssize_t size; (size = read(stalled, chunk, sizeof chunk)) > 0;)
+            written.append(chunk, static_cast<size_t>(size));
+        EXPECT_EQ(written.back(), '\n') << "a line of a pipe is written whole or not at all";
+    }
+    if (stalled >= 0)
+        close(stalled);
 }
 
 INSTANTIATE_TEST_SUITE_P(EachCause, CliEnd, testing::ValuesIn(end_cases),

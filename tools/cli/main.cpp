@@ -25,11 +25,15 @@ GOptionEntry option_entries[] = {
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
 
+// How long after a signal the tool ends without waiting for the instance:
+// its listener may be held writing a line that nobody reads.
+constexpr gulong ENDING_GRACE_MS = 500;
+
 // How the run ends: by a signal, re-raised once the instance is freed, or
 // with an exit status.
 struct Ending {
     GMainLoop *loop = nullptr;
-    int signal = 0;
+    gint signal = 0; // set by the signal watcher's thread too
     int status = 0;
     bool pipe_signal_ignored = false;
 };
@@ -90,11 +94,31 @@ gboolean parse_command_line(int *argc, char ***argv)
 
 Ending ending;
 
+// Ends the process as signal_number would have.
+[[noreturn]] void end_as(int signal_number)
+{
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    _exit(128 + signal_number);
+}
+
+// On the signal watcher's thread. The main thread frees the instance and
+// ends the process as the signal; if it cannot within the grace, because a
+// write to a standard output or error that nobody reads holds it, this
+// thread ends the process as the signal without it.
 gboolean on_signal(gpointer signal_number)
 {
-    ending.signal = GPOINTER_TO_INT(signal_number);
+    g_atomic_int_set(&ending.signal, GPOINTER_TO_INT(signal_number));
     g_main_loop_quit(ending.loop);
-    return G_SOURCE_REMOVE;
+    g_usleep(ENDING_GRACE_MS * 1000);
+    end_as(GPOINTER_TO_INT(signal_number));
+}
+
+gpointer watch_signals(gpointer context)
+{
+    GMainLoop *loop = g_main_loop_new(static_cast<GMainContext *>(context), FALSE);
+    g_main_loop_run(loop); // until on_signal ends the process
+    return nullptr;
 }
 
 // Its reader closed standard output: nothing printed from now on reaches
@@ -104,9 +128,23 @@ gboolean on_output_closed(gint, GIOCondition, gpointer)
     if (ending.pipe_signal_ignored)
         ending.status = 1;
     else
-        ending.signal = SIGPIPE;
+        g_atomic_int_set(&ending.signal, SIGPIPE);
     g_main_loop_quit(ending.loop);
     return G_SOURCE_REMOVE;
+}
+
+// Signals are watched on a thread of their own, so that a main thread held
+// by a stalled standard error cannot keep the tool from ending.
+void start_signal_watcher()
+{
+    GMainContext *context = g_main_context_new();
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        GSource *source = g_unix_signal_source_new(signal_number);
+        g_source_set_callback(source, on_signal, GINT_TO_POINTER(signal_number), nullptr);
+        g_source_attach(source, context);
+        g_source_unref(source);
+    }
+    g_thread_unref(g_thread_new("signal watcher", watch_signals, context));
 }
 
 // Signals end the main loop, so that the instance is freed (a start-up
@@ -115,8 +153,7 @@ gboolean on_output_closed(gint, GIOCondition, gpointer)
 // from the listener thread; the watch on it ends the run.
 void watch_for_the_end()
 {
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        g_unix_signal_add(signal_number, on_signal, GINT_TO_POINTER(signal_number));
+    start_signal_watcher();
     ending.pipe_signal_ignored = signal(SIGPIPE, SIG_IGN) == SIG_IGN;
     if (fcntl(STDOUT_FILENO, F_GETFD) >= 0)
         g_unix_fd_add(STDOUT_FILENO, static_cast<GIOCondition>(G_IO_ERR | G_IO_HUP),
@@ -147,9 +184,7 @@ int main(int argc, char **argv)
 
     obx_discovery_free(discovery);
     g_main_loop_unref(ending.loop);
-    if (ending.signal != 0) {
-        signal(ending.signal, SIG_DFL);
-        raise(ending.signal);
-    }
+    if (int signal_number = g_atomic_int_get(&ending.signal))
+        end_as(signal_number);
     return ending.status;
 }
