@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <mutex>
 
 namespace {
@@ -103,8 +102,9 @@ public:
         const size_t room = sizeof bytes_ - 1; // the line feed
         size_t text_size = std::min(text.size(), room);
         size_t detail_size = std::min(detail.size(), room - text_size);
-        memcpy(bytes_, text.data(), text_size);
-        memcpy(bytes_ + text_size, detail.data(), detail_size);
+        // An empty view may hold no pointer, which memcpy must not get.
+        std::copy_n(text.data(), text_size, bytes_);
+        std::copy_n(detail.data(), detail_size, bytes_ + text_size);
         bytes_[text_size + detail_size] = '\n';
         size_ = text_size + detail_size + 1;
         written_ = 0;
