@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "capture.h"
 
+#include "process.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -56,7 +57,8 @@ std::pair<int, int> open_stalled(StalledStandardError::Kind kind)
         opened = pipe2(ends, O_CLOEXEC) == 0;
         break;
     case Kind::TERMINAL:
-        opened = openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) == 0;
+        std::tie(ends[0], ends[1]) = open_terminal();
+        opened = true;
         break;
     case Kind::SOCKET: {
         opened = socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0;

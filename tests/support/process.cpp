@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -47,18 +46,18 @@ std::pair<int, int> open_pipe()
     return {ends[0], ends[1]};
 }
 
-// A pty's ends, master and slave, kept from programs started later.
+} // namespace
+
 std::pair<int, int> open_terminal()
 {
-    int master, slave;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) < 0)
-        throw std::runtime_error("openpty failed");
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) < 0 || unlockpt(master) < 0)
+        throw std::runtime_error("no pty");
+    int slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0)
+        throw std::runtime_error("cannot open the pty's slave");
     return {master, slave};
 }
-
-} // namespace
 
 Process::Process(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
                  Streams streams)

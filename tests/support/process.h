@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // How the standard streams of a program under test are connected.
@@ -75,6 +76,10 @@ private:
     std::string out_;
     std::string err_;
 };
+
+// A new pty's master and slave, both closed on exec. The slave is opened by
+// its name, which valgrind sees (openpty gets it from an ioctl).
+std::pair<int, int> open_terminal();
 
 // User plus system time in usage, in seconds.
 double cpu_seconds(const rusage &usage);
