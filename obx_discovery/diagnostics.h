@@ -49,7 +49,8 @@ public:
             write_admitted(make_line(), {});
     }
 
-    // Milliseconds until report_suppressed() is due; -1 with nothing held.
+    // Milliseconds until report_suppressed() is due; -1 with nothing held
+    // back and no line's tail owed.
     int milliseconds_to_report() const;
     // Writes "N more messages suppressed" once it is due, and tries again
     // the tail of a line cut short.

@@ -31,27 +31,6 @@ bool pipe_signal_pending()
     return sigismember(&pending, SIGPIPE) == 1;
 }
 
-} // namespace
-
-PipeSignalHeld::PipeSignalHeld()
-{
-    sigset_t pipe_signal = pipe_signal_only();
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous_mask_);
-    was_pending_ = pipe_signal_pending();
-}
-
-PipeSignalHeld::~PipeSignalHeld()
-{
-    if (!was_pending_ && pipe_signal_pending()) {
-        sigset_t pipe_signal = pipe_signal_only();
-        timespec no_wait{};
-        sigtimedwait(&pipe_signal, nullptr, &no_wait);
-    }
-    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
-}
-
-namespace {
-
 // Whether descriptor 2, a pipe or FIFO, takes PIPE_BUF bytes now and has a
 // reader.
 bool pipe_takes_a_line_now()
@@ -155,6 +134,23 @@ private:
 Line line;
 
 } // namespace
+
+PipeSignalHeld::PipeSignalHeld()
+{
+    sigset_t pipe_signal = pipe_signal_only();
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous_mask_);
+    was_pending_ = pipe_signal_pending();
+}
+
+PipeSignalHeld::~PipeSignalHeld()
+{
+    if (!was_pending_ && pipe_signal_pending()) {
+        sigset_t pipe_signal = pipe_signal_only();
+        timespec no_wait{};
+        sigtimedwait(&pipe_signal, nullptr, &no_wait);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous_mask_, nullptr);
+}
 
 namespace standard_error {
 
