@@ -33,5 +33,7 @@ if [ "$(id -u)" -ne 0 ]; then
     command -v sudo >/dev/null || { echo "Please install as root: ${missing[*]}" >&2; exit 1; }
     as_root=(sudo)
 fi
-"${as_root[@]}" apt-get update
+# A mirror caught mid-sync fails one index now and then; what is needed may
+# still be in the others, and the install says so if it is not.
+"${as_root[@]}" apt-get update || echo "apt-get update failed; installing from the lists at hand" >&2
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
