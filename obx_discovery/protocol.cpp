@@ -34,8 +34,111 @@ std::string compact(const Json::Value &value)
     return Json::writeString(builder, value);
 }
 
+// The most a datagram may nest and hold, in values of any kind (a member's
+// name is not one), before the reader is given it. A probe nests 2 deep and
+// a presence holds about 6; the reader's cost grows with both, not with length.
+constexpr int MOST_DEPTH = 16;
+constexpr int MOST_VALUES = 64;
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Where the string that opens at text[at] ends, past its closing quote.
+size_t after_string(std::string_view text, size_t at)
+{
+    for (++at; at < text.size(); ++at) {
+        if (text[at] == '\\')
+            ++at;
+        else if (text[at] == '"')
+            return at + 1;
+    }
+    return std::string_view::npos;
+}
+
+// Where the comment that opens at text[at] ends; npos where the reader
+// would fail on it.
+size_t after_comment(std::string_view text, size_t at)
+{
+    if (text.substr(at, 2) == "/*") {
+        size_t end = text.find("*/", at + 2);
+        return end == std::string_view::npos ? end : end + 2;
+    }
+    if (text.substr(at, 2) == "//") {
+        size_t end = text.find_first_of("\r\n", at + 2);
+        return end == std::string_view::npos ? text.size() : end;
+    }
+    return std::string_view::npos;
+}
+
+// Where the number or literal that starts at text[at] ends.
+size_t after_word(std::string_view text, size_t at)
+{
+    const std::string_view delimiters = "{}[],:\"/";
+    while (at < text.size() && !is_space(text[at]) &&
+           delimiters.find(text[at]) == std::string_view::npos)
+        ++at;
+    return at;
+}
+
+// Whether the first value of text, as the reader reads it (comments, strings
+// with escapes, a byte order mark; what follows the value unread), nests at
+// most MOST_DEPTH deep and holds at most MOST_VALUES values. One pass that
+// allocates nothing. Text that the reader fails on may pass: it stops at the
+// same place, having built no more than this pass allows.
+bool within_limits(std::string_view text)
+{
+    size_t at = text.substr(0, 3) == "\xef\xbb\xbf" ? 3 : 0;
+    int depth = 0, values = 0;
+    bool string_before = false; // a value, unless a colon makes it a name
+    while (at < text.size()) {
+        char c = text[at];
+        if (is_space(c)) {
+            ++at;
+            continue;
+        }
+        if (c == '/') {
+            at = after_comment(text, at);
+            if (at == std::string_view::npos)
+                return true;
+            continue;
+        }
+        if (string_before && c != ':')
+            ++values;
+        string_before = false;
+        if (values > MOST_VALUES)
+            return false;
+        if (c == '[' || c == '{') {
+            ++values;
+            if (++depth > MOST_DEPTH)
+                return false;
+            ++at;
+        } else if (c == ']' || c == '}') {
+            if (--depth <= 0)
+                return values <= MOST_VALUES;
+            ++at;
+        } else if (c == ',' || c == ':') {
+            ++at;
+        } else if (c == '"') {
+            at = after_string(text, at);
+            if (at == std::string_view::npos)
+                return true;
+            string_before = true;
+        } else {
+            ++values;
+            at = after_word(text, at);
+        }
+        if (depth == 0)
+            return values + string_before <= MOST_VALUES; // the first value was a plain one
+    }
+    return values + string_before <= MOST_VALUES;
+}
+
 std::optional<Json::Value> parse_json(std::string_view text)
 {
+    if (!within_limits(text))
+        return std::nullopt;
     static const Json::CharReaderBuilder builder = [] {
         Json::CharReaderBuilder b;
         b["allowTrailingCommas"] = false;

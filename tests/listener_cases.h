@@ -45,6 +45,15 @@ inline std::string padded_presence(size_t size)
     return padded_head + padding(size) + padded_tail;
 }
 
+// A probe's presence with n members besides version and type, each a value.
+inline std::string members_presence(int n)
+{
+    std::string text = R"({"version": 1, "type": "Probe")";
+    for (int i = 0; i < n; ++i)
+        text += ", \"m" + std::to_string(i) + "\": 0";
+    return text + "}";
+}
+
 inline const ListenerCase listener_cases[] = {
     // Well-formed peers.
     {"CameraUrlsCompleted",
@@ -135,9 +144,26 @@ inline const ListenerCase listener_cases[] = {
      "protocol version is not integer: \"1\"\n", Outcome::DROPPED},
     {"CommentInArrayNotEchoed", "[1, /*\x1b[1mZ*/ 2]", "datagram is not an object: [1,2]\n",
      Outcome::DROPPED},
-    {"NestedValueOnOneLine", "{\"version\":" + std::string(506, '[') + std::string(506, ']') + "}",
-     "protocol version is not integer: " + std::string(506, '[') + std::string(506, ']') + "\n",
+    // Beyond 16 deep or 64 values a datagram is not read: no shape of one
+    // costs the reader much more than a valid one. Names, texts, comments and
+    // what follows the value do not count.
+    {"NestedBeyondTheLimit", "{\"version\":" + std::string(506, '[') + std::string(506, ']') + "}",
+     "json parsing error: {\"version\":" + std::string(506, '[') + std::string(506, ']') + "}\n",
      Outcome::DROPPED},
+    {"SixteenDeepRead", R"({"version": 1, "type": "Probe", "a": )" + std::string(15, '[') +
+     std::string(15, ']') + "}", "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE},
+    {"SeventeenDeepNotRead", R"({"version": 1, "type": "Probe", "a": )" + std::string(16, '[') +
+     std::string(16, ']') + "}", "json parsing error: " R"({"version": 1, "type": "Probe", "a": )" +
+     std::string(16, '[') + std::string(16, ']') + "}\n", Outcome::DROPPED},
+    {"SixtyFourValuesRead", members_presence(61), "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE},
+    {"SixtyFiveValuesNotRead", members_presence(62),
+     "json parsing error: " + members_presence(62) + "\n", Outcome::DROPPED},
+    {"BracketsInTextsAndCommentsNotCounted",
+     R"({"version": 1, "type": "Probe", "name": "[[[[[[[[[[[[[[[[[[{\"{{{{" /* [[[[[[[[[[[[[[[[[[[[ */})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE, "[[[[[[[[[[[[[[[[[[{\"{{{{"},
+    {"TextAfterTheValueNotCounted", R"({"version": 1, "type": "Probe"} )" + std::string(30, '['),
+     "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE},
+    {"ProbeWithNestedMembers", R"({"version":1,"probe":{"a":{}}})", "", Outcome::DROPPED},
     {"JsonEscapesInValueKeptVisible", R"({"version": ["\u001b\n\\"]})",
      R"(protocol version is not integer: ["\\u001b\\n\\\\"])" "\n", Outcome::DROPPED},
     {"LongMessageShortened", std::string(1024, '\x01'),
