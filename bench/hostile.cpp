@@ -37,8 +37,9 @@ enum class Reader {
 // The example camera with its standard error read by a thread of ours.
 class Camera {
 public:
-    Camera(const std::string &build, Reader reader)
-        : process_({build + "/examples/obx-camera", "--name", "Camera"}, {},
+    // With one_cpu, the camera runs on a single CPU, as on a small board.
+    Camera(const std::string &build, Reader reader, bool one_cpu = false)
+        : process_(camera_command(build, one_cpu), {},
                    reader == Reader::NEVER_ON_A_TERMINAL ? Streams::TERMINAL : Streams::PIPES),
           rate_(reader == Reader::AT_A_CONSOLES_PACE ? 11000 : 0)
     {
@@ -58,6 +59,7 @@ public:
         lines_ = bytes_ = 0;
         return counts;
     }
+    double cpu_seconds() const { return process_.cpu_seconds(); }
     // Interrupts it, as its user would: the milliseconds until it ended,
     // obx_discovery_free() among them.
     double stop()
@@ -76,6 +78,14 @@ public:
     }
 
 private:
+    static std::vector<std::string> camera_command(const std::string &build, bool one_cpu)
+    {
+        std::vector<std::string> command = {build + "/examples/obx-camera", "--name", "Camera"};
+        if (one_cpu)
+            command.insert(command.begin(), {"/usr/bin/taskset", "-c", "0"});
+        return command;
+    }
+
     void drain(int fd)
     {
         // 1100 bytes each tenth of a second at a console's pace.
@@ -105,9 +115,10 @@ private:
     long bytes_ = 0;
 };
 
-// Sends the nested datagram to host 1 alone, per_second of them, for the
-// duration, in bursts a millisecond apart.
-void flood_host1(int per_second, std::chrono::milliseconds duration)
+// Sends payload (the nested datagram unless said) to host 1 alone,
+// per_second of them, for the duration, in bursts a millisecond apart.
+void flood_host1(int per_second, std::chrono::milliseconds duration,
+                 const std::string &payload = NESTED)
 {
     Peer sender = Peer::sending_from(testnet::pool_address(0));
     const std::string target = testnet::host_address(1);
@@ -115,14 +126,73 @@ void flood_host1(int per_second, std::chrono::milliseconds duration)
     int per_ms = std::max(1, per_second / 1000);
     while (next < end) {
         for (int i = 0; i < per_ms; ++i)
-            sender.send_to(target, NESTED);
+            sender.send_to(target, payload);
         std::this_thread::sleep_until(next += std::chrono::milliseconds(1));
     }
+}
+
+std::string repeated(const std::string &part, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+// A presence as a camera sends it, and the costliest shapes of at most 1024
+// bytes found for the reader.
+const std::string PRESENCE =
+    R"({"http": "http://:80/", "name": "Camera", "rtsp": "rtsp:///live", "type": "VideoTransmitter", "version": 1})";
+const struct Shape {
+    const char *name;
+    std::string payload;
+} SHAPES[] = {
+    {"1023 open brackets", std::string(1023, '[')},
+    {"a value nested 506 deep", NESTED},
+    {"an array of 500 numbers", "[" + repeated("0,", 499) + "0]"},
+    {"... inside a presence", R"({"version":1,"type":"Probe","a":[)" + repeated("0,", 480) + "0]}"},
+    {"200 members", "{" + repeated(R"("":0,)", 199) + R"("":0})"},
+    {"165 escapes in a name", R"({"version":1,"name":")" + repeated("\\u00e9", 165) + R"("})"},
+    {"204 open objects", repeated(R"({"a":)", 204)},
+    {"248 comments", R"({"version":1,"type":"Probe")" + repeated("/**/", 248) + "}"},
+};
+
+// The camera's CPU time per datagram of payload, in a steady stream of
+// 10,000 a second for two seconds, its messages included.
+double camera_cpu_us_per_datagram(Camera &camera, const std::string &payload)
+{
+    double before = camera.cpu_seconds();
+    flood_host1(10000, 2s, payload);
+    std::this_thread::sleep_for(200ms); // the last handled
+    return (camera.cpu_seconds() - before) / 20000 * 1e6;
+}
+
+// Each shape's cost to the camera against a presence's; returns the
+// costliest shape.
+const Shape &shape_rows(const std::string &build, Figures &figures)
+{
+    Camera camera(build, Reader::AS_FAST_AS_IT_COMES);
+    std::this_thread::sleep_for(500ms);
+    double presence_us = camera_cpu_us_per_datagram(camera, PRESENCE);
+    figures.reported("camera's CPU time per presence, 10,000 a second", format("%.1f us", presence_us));
+    const Shape *costliest = &SHAPES[0];
+    double highest = 0;
+    for (const Shape &shape : SHAPES) {
+        double ratio = camera_cpu_us_per_datagram(camera, shape.payload) / presence_us;
+        figures.judged(format("... per datagram of %s (%zu bytes)", shape.name, shape.payload.size()),
+                       format("%.1f x a presence", ratio), "<= 10 x", ratio <= 10);
+        if (ratio > highest) {
+            highest = ratio;
+            costliest = &shape;
+        }
+    }
+    return *costliest;
 }
 
 struct ProbeAnswers {
     int probes = 0;
     int answered = 0; // within a second
+    int prompt = 0;   // within 250 ms
     double worst_ms = 0;
 };
 
@@ -156,6 +226,7 @@ ProbeAnswers probe_during(const std::function<void()> &during)
         double ms = answer == answers.end() ? 1e9 : ms_between(sent, *answer);
         ++result.probes;
         result.answered += ms <= 1000;
+        result.prompt += ms <= 250;
         result.worst_ms = std::max(result.worst_ms, ms);
     }
     return result;
@@ -179,6 +250,24 @@ UnderFlood camera_under_flood(const std::string &build, Reader reader)
     std::this_thread::sleep_for(2s); // the count of what was held back
     auto [lines, bytes] = camera.written();
     return {lines, bytes, answers, camera.stop()};
+}
+
+// The camera pinned to one CPU under per_second datagrams of shape: its
+// answers to a probe each 100 ms.
+void one_cpu_rows(const std::string &build, const Shape &shape, Figures &figures)
+{
+    for (int per_second : {5000, 20000}) {
+        Camera camera(build, Reader::AS_FAST_AS_IT_COMES, true);
+        std::this_thread::sleep_for(500ms);
+        ProbeAnswers answers =
+            probe_during([&, per_second] { flood_host1(per_second, 10s, shape.payload); });
+        figures.judged(format("camera on one CPU, %d datagrams a second of %s: answers to a "
+                              "probe each 100 ms within 250 ms",
+                              per_second, shape.name),
+                       format("%d of %d (worst %.0f ms)", answers.prompt, answers.probes,
+                              answers.worst_ms),
+                       ">= 99 %", answers.prompt * 100 >= answers.probes * 99);
+    }
 }
 
 void answers_row(Figures &figures, const char *condition, const ProbeAnswers &answers)
@@ -240,6 +329,7 @@ void hostile_peers(const std::string &build, Figures &figures)
                    100);
     figures.within("obx_discovery_free with standard error a stalled terminal (worst)",
                    free_with_stalled_stderr_worst_ms(), 100);
+    one_cpu_rows(build, shape_rows(build, figures), figures);
     double bytes_each = reported_address_bytes_each();
     figures.judged("reported-address set at 1,000,000 forged senders",
                    format("%.1f B each", bytes_each), "<= 24 B", bytes_each <= 24);
