@@ -50,8 +50,22 @@ void update_status(MainWindowPrivate *priv)
     const char *noun = all == 1 ? "camera" : "cameras";
     gchar *count = shown == all ? g_strdup_printf("%u %s", all, noun)
                                 : g_strdup_printf("%u of %u %s", shown, all, noun);
+    guint not_listed = peer_handoff_not_listed(priv->handoff);
+    if (not_listed > 0) {
+        gchar *full = g_strdup_printf("%s, list full: %u more heard, not listed (forged senders?)",
+                                      count, not_listed);
+        g_free(count);
+        count = full;
+    }
     gtk_label_set_text(GTK_LABEL(priv->count), count);
     g_free(count);
+    gchar *why = not_listed == 0 ? nullptr
+                                 : g_strdup_printf("The list holds at most %u cameras. A program "
+                                                   "that forges senders can fill it; once it "
+                                                   "stops, Refresh starts again.",
+                                                   ROW_LIMITS.listed);
+    gtk_widget_set_tooltip_text(priv->count, why);
+    g_free(why);
 
     const char *text = nullptr;
     if (all == 0) {

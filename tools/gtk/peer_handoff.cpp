@@ -25,6 +25,8 @@ struct PeerHandoff {
     RowsAddedFunc rows_added;
     gpointer user_data;
     Hearing hearing;
+    RowLimits limits;
+    gint not_listed; // atomic
     GMutex lock;
     GQueue arrived;     // of RowTexts, guarded by lock
     gboolean scheduled; // guarded by lock: a dispatch will take arrived
@@ -63,7 +65,9 @@ gboolean add_rows(gpointer data)
     gint64 deadline = g_get_monotonic_time() + ROWS_BUDGET_US;
     gboolean more = G_SOURCE_REMOVE;
     while (RowTexts *row = take_row(self)) {
-        if (self->store)
+        if (self->store && discovery_peer_list_count(self->store) >= self->limits.listed)
+            g_atomic_int_inc(&self->not_listed);
+        else if (self->store)
             discovery_peer_list_append(self->store, row);
         row_free(row);
         if (g_get_monotonic_time() >= deadline) {
@@ -79,10 +83,11 @@ gboolean add_rows(gpointer data)
 } // namespace
 
 PeerHandoff *peer_handoff_new(DiscoveryPeerList *store, RowsAddedFunc rows_added,
-                              gpointer user_data)
+                              gpointer user_data, RowLimits limits)
 {
     PeerHandoff *self = g_atomic_rc_box_new0(PeerHandoff);
     new (&self->hearing) Hearing();
+    self->limits = limits;
     self->store = store;
     self->rows_added = rows_added;
     self->user_data = user_data;
@@ -98,6 +103,15 @@ void peer_handoff_on_discovery(const char *address_string, ObxPeerDetails detail
     if (details.type == OBX_PEER_TYPE_PROBE)
         return; // discovery tools, this window's own instance included, are not listed
 
+    // Only the listener adds to arrived: if there is room now, there is
+    // room once the row is made.
+    g_mutex_lock(&self->lock);
+    gboolean full = self->arrived.length >= self->limits.waiting;
+    g_mutex_unlock(&self->lock);
+    if (full) {
+        g_atomic_int_inc(&self->not_listed);
+        return;
+    }
     RowTexts *row = g_new(RowTexts, 1);
     row_texts_init(row, address_string, details);
     g_mutex_lock(&self->lock);
@@ -114,6 +128,11 @@ void peer_handoff_on_discovery(const char *address_string, ObxPeerDetails detail
 Silence peer_handoff_silence(PeerHandoff *self)
 {
     return self->hearing.silence();
+}
+
+guint peer_handoff_not_listed(PeerHandoff *self)
+{
+    return static_cast<guint>(g_atomic_int_get(&self->not_listed));
 }
 
 void peer_handoff_drop_rows(PeerHandoff *self)
