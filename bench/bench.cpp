@@ -575,6 +575,28 @@ private:
     Process tool_;
 };
 
+// The window's memory once its list is full, 100,000 forged senders, and
+// after 500,000 more: the list stops growing, and so does the window. The
+// window of the large site must be gone: a second would join its process.
+void window_under_forged_senders(Site &site, const std::string &build, Figures &figures)
+{
+    const std::string paced = "paced " + testnet::address_after(testnet::pool_address(0), 1000);
+    Window window(build);
+    std::this_thread::sleep_for(500ms);
+    site.simulator.command(paced + " 100000 20000");
+    window.rows(100000, 30s);
+    std::this_thread::sleep_for(1s);
+    long full_kib = window.resident_kib();
+    std::string more = testnet::address_after(testnet::pool_address(0), 1000 + 100000);
+    site.simulator.command("paced " + more + " 500000 50000");
+    std::this_thread::sleep_for(2s); // the last handed over
+    double grown_mib = static_cast<double>(window.resident_kib() - full_kib) / 1024.0;
+    figures.judged("window's resident memory at 600,000 forged senders, beyond 100,000",
+                   format("+%.1f MiB (%.0f MiB in all)", grown_mib,
+                          static_cast<double>(window.resident_kib()) / 1024.0),
+                   "<= +48 MiB", grown_mib <= 48);
+}
+
 // The window at a large site: a burst of 1000 answers to its probe; then
 // 100,000 peers arriving at 20,000 a second, and a refresh with them listed;
 // sorting and finding among them; and 1000 answers into a sorted list and
@@ -736,6 +758,7 @@ Figures run_pass(const std::string &pass, const std::string &build)
             bursts(site, figures);
         } else if (pass == "window") {
             window_at_large_site(site, build, figures);
+            window_under_forged_senders(site, build, figures);
         } else if (pass == "lossy") {
             lossy_links(site, figures);
         } else if (pass == "main") {
