@@ -45,6 +45,14 @@ inline std::string padded_presence(size_t size)
     return padded_head + padding(size) + padded_tail;
 }
 
+inline std::string repeated(const std::string &part, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
 // A probe's presence with n members besides version and type, each a value.
 inline std::string members_presence(int n)
 {
@@ -164,6 +172,17 @@ inline const ListenerCase listener_cases[] = {
     {"TextAfterTheValueNotCounted", R"({"version": 1, "type": "Probe"} )" + std::string(30, '['),
      "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE},
     {"ProbeWithNestedMembers", R"({"version":1,"probe":{"a":{}}})", "", Outcome::DROPPED},
+    // The costliest shapes found for the reader, each as the limits make it.
+    {"ArrayOf500Numbers", "[" + repeated("0,", 499) + "0]",
+     "json parsing error: [" + repeated("0,", 499) + "0]\n", Outcome::DROPPED},
+    {"TwoHundredMembers", "{" + repeated(R"("":0,)", 199) + R"("":0})",
+     "json parsing error: {" + repeated(R"("":0,)", 199) + "\"\":0}\n", Outcome::DROPPED},
+    {"OpenObjects", repeated(R"({"a":)", 204), "json parsing error: " + repeated(R"({"a":)", 204) + "\n",
+     Outcome::DROPPED},
+    {"LongEscapesRead", R"({"version":1,"type":"Probe","name":")" + repeated("\\u00e9", 160) + R"("})",
+     "", Outcome::REPORTED, OBX_PEER_TYPE_PROBE, repeated("\xc3\xa9", 160)},
+    {"ManyCommentsRead", R"({"version":1,"type":"Probe")" + repeated("/**/", 240) + "}", "",
+     Outcome::REPORTED, OBX_PEER_TYPE_PROBE},
     {"JsonEscapesInValueKeptVisible", R"({"version": ["\u001b\n\\"]})",
      R"(protocol version is not integer: ["\\u001b\\n\\\\"])" "\n", Outcome::DROPPED},
     {"LongMessageShortened", std::string(1024, '\x01'),
