@@ -131,14 +131,6 @@ void flood_host1(int per_second, std::chrono::milliseconds duration,
     }
 }
 
-std::string repeated(const std::string &part, size_t times)
-{
-    std::string text;
-    for (size_t i = 0; i < times; ++i)
-        text += part;
-    return text;
-}
-
 // A presence as a camera sends it, and the costliest shapes of at most 1024
 // bytes found for the reader.
 const std::string PRESENCE =

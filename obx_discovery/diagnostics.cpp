@@ -89,12 +89,13 @@ void ErrorLog::write(std::string_view text, std::string_view detail)
 int ErrorLog::milliseconds_to_report() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    bool tail_owed = standard_error::owes_tail();
-    if (suppressed_ == 0 && !tail_owed)
-        return -1;
-    Clock::time_point due = suppressed_ == 0 ? tail_retry_due_ : report_due_;
-    if (tail_owed)
+    Clock::time_point due = Clock::time_point::max();
+    if (suppressed_ > 0)
+        due = report_due_;
+    if (standard_error::owes_tail())
         due = std::min(due, tail_retry_due_);
+    if (due == Clock::time_point::max())
+        return -1;
     auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now_());
     return static_cast<int>(std::max<long>(0, left.count()));
 }

@@ -5,6 +5,7 @@
 #ifndef TESTS_LISTENER_CASES_H
 #define TESTS_LISTENER_CASES_H
 
+#include "support/peer.h"
 #include "support/reports.h"
 
 #include <gtest/gtest.h>
@@ -43,14 +44,6 @@ inline std::string padding(size_t size)
 inline std::string padded_presence(size_t size)
 {
     return padded_head + padding(size) + padded_tail;
-}
-
-inline std::string repeated(const std::string &part, size_t times)
-{
-    std::string text;
-    for (size_t i = 0; i < times; ++i)
-        text += part;
-    return text;
 }
 
 // A probe's presence with n members besides version and type, each a value.

@@ -173,6 +173,15 @@ std::string camera_presence(const std::string &name)
     return R"({"version": 1, "type": "VideoTransmitter", "name": ")" + name + R"("})";
 }
 
+std::string repeated(const std::string &part, size_t times)
+{
+    std::string text;
+    text.reserve(part.size() * times);
+    for (size_t i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
 bool discovery_port_is_free()
 {
     try {

@@ -63,4 +63,7 @@ bool discovery_port_is_free();
 // Presence texts as a camera or an unnamed peer would send them.
 std::string camera_presence(const std::string &name);
 
+// part, times over: datagrams of hostile shapes.
+std::string repeated(const std::string &part, size_t times);
+
 #endif

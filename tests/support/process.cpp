@@ -33,10 +33,6 @@ std::vector<char *> c_strings(std::vector<std::string> &texts)
     return pointers;
 }
 
-} // namespace
-
-namespace {
-
 // A pipe's ends, read and write, kept from programs started later.
 std::pair<int, int> open_pipe()
 {
