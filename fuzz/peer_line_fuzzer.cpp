@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the command-line tool's line for a peer. Checks that the line
-// is valid UTF-8 without C0 controls, DEL, C1 controls or bidirectional
-// controls, and that undoing its escapes gives back the address and the
-// texts as they were sent.
+// is safe (safe_line.h), that each escape in it stands for a byte or a
+// character that Unicode's data says must not be shown raw, and that undoing
+// its escapes gives back the address and the texts as they were sent: so
+// nothing else is escaped, joiners and marks of other kinds among it.
 #include "peer_line.h"
 #include "peer_texts.h"
 #include "safe_line.h"
@@ -48,13 +49,22 @@ std::string undo_escapes(const char *line)
             out += '\t';
             at += 2;
             break;
-        case 'x':
-            out += static_cast<char>(hex_value(at + 2, 2));
+        case 'x': {
+            gunichar byte = hex_value(at + 2, 2);
+            // A control or a byte of invalid UTF-8; line feed and tab have
+            // escapes of their own.
+            if ((byte >= 0x20 && byte < 0x7f) || byte == '\n' || byte == '\t')
+                __builtin_trap();
+            out += static_cast<char>(byte);
             at += 4;
             break;
+        }
         case 'u': {
+            gunichar c = hex_value(at + 2, 4);
+            if (c < 0x80 || !is_unsafe(c))
+                __builtin_trap();
             char utf8[6];
-            out.append(utf8, g_unichar_to_utf8(hex_value(at + 2, 4), utf8));
+            out.append(utf8, g_unichar_to_utf8(c, utf8));
             at += 6;
             break;
         }

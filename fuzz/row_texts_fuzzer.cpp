@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Fuzz target: the desktop tool's preparation of a row's texts. Checks that
-// each text is valid UTF-8, that a valid text is kept exactly and a missing
-// one is empty, and that an invalid one keeps a replacement character where
-// its bad bytes were; that its keys are set and a copy is equal; and that
-// its copy for a spreadsheet is one safe line of four fields, none of which
-// a spreadsheet would take for a formula.
+// each text is valid UTF-8, that a missing one is empty and an invalid one
+// keeps a replacement character where its bad bytes were; that a valid name
+// is kept exactly, and a valid address to open exactly but for its
+// Bidi_Control characters (by Unicode's PropList.txt) as \uNNNN; that its
+// keys are set and a copy is equal; and that its copy for a spreadsheet is
+// one safe line of four fields, none of which a spreadsheet would take for a
+// formula.
 #include "peer_texts.h"
 #include "row_texts.h"
 #include "safe_line.h"
@@ -19,7 +21,24 @@ namespace {
 
 constexpr const char *ADDRESS = "192.0.2.9";
 
-void check_text(const char *shown, const char *sent)
+// sent, valid UTF-8, with its Bidi_Control characters escaped.
+std::string bidi_controls_escaped(const char *sent)
+{
+    std::string escaped;
+    for (const char *at = sent; *at; at = g_utf8_next_char(at)) {
+        gunichar c = g_utf8_get_char(at);
+        char escape[8];
+        if (has_bidi_control(c))
+            escaped.append(escape, g_snprintf(escape, sizeof escape, "\\u%04x", c));
+        else
+            escaped.append(at, g_utf8_next_char(at) - at);
+    }
+    return escaped;
+}
+
+enum class Shown { AS_SENT, BIDI_CONTROLS_ESCAPED };
+
+void check_text(const char *shown, const char *sent, Shown how)
 {
     if (!shown || !g_utf8_validate(shown, -1, nullptr))
         __builtin_trap();
@@ -27,11 +46,16 @@ void check_text(const char *shown, const char *sent)
         if (*shown)
             __builtin_trap();
     } else if (g_utf8_validate(sent, -1, nullptr)) {
-        if (strcmp(shown, sent) != 0)
+        std::string expected = how == Shown::AS_SENT ? sent : bidi_controls_escaped(sent);
+        if (expected != shown)
             __builtin_trap();
     } else if (!strstr(shown, "\xef\xbf\xbd")) {
         __builtin_trap();
     }
+    if (how == Shown::BIDI_CONTROLS_ESCAPED)
+        for (const char *at = shown; *at; at = g_utf8_next_char(at))
+            if (has_bidi_control(g_utf8_get_char(at)))
+                __builtin_trap();
 }
 
 void check_tsv_line(const RowTexts &row)
@@ -61,9 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     PeerTexts sent(data, size);
     RowTexts row;
     row_texts_init(&row, ADDRESS, sent.details());
-    check_text(row.text[COL_NAME], sent.text(0));
-    check_text(row.text[COL_HTTP], sent.text(1));
-    check_text(row.text[COL_RTSP], sent.text(2));
+    check_text(row.text[COL_NAME], sent.text(0), Shown::AS_SENT);
+    check_text(row.text[COL_HTTP], sent.text(1), Shown::BIDI_CONTROLS_ESCAPED);
+    check_text(row.text[COL_RTSP], sent.text(2), Shown::BIDI_CONTROLS_ESCAPED);
     gchar *folded = g_utf8_casefold(row.text[COL_NAME], -1);
     if (strcmp(row.text[COL_ADDRESS], ADDRESS) != 0 || !row.name_key ||
         strcmp(row.name_folded, folded) != 0)

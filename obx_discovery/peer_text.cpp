@@ -5,6 +5,15 @@ namespace {
 
 constexpr char HEX[] = "0123456789abcdef";
 
+// \uNNNN for a character of the Basic Multilingual Plane.
+std::string_view unicode_escape(char32_t c, char (&escape)[7])
+{
+    escape[0] = '\\', escape[1] = 'u';
+    for (int i = 0; i < 4; ++i)
+        escape[2 + i] = HEX[(c >> (12 - 4 * i)) & 0xf];
+    return {escape, 6};
+}
+
 // The length of the valid UTF-8 sequence at the start of text and its code
 // point, or 0 when the first byte does not start one: overlong forms,
 // surrogates and values past U+10FFFF are not valid.
@@ -39,13 +48,16 @@ size_t decode_utf8(std::string_view text, char32_t &code_point)
     return length;
 }
 
-// Characters that would let a peer drive or rearrange the terminal: C1
-// controls (U+009B is a one-character CSI) and the bidirectional embeddings,
-// overrides and isolates, which turn the rest of a line around.
+// Characters that would let a peer drive the terminal, rearrange a line or
+// start a new one unseen: C1 controls (U+009B is a one-character CSI);
+// Unicode's Bidi_Control property, whose marks, embeddings, overrides and
+// isolates reorder the text around them; and the line and paragraph
+// separators (Zl, Zp), at which log viewers and widgets break lines. Other
+// format characters stay: emoji need the zero-width joiner, Persian names
+// the zero-width non-joiner.
 bool is_hidden_control(char32_t c)
 {
-    return (c >= 0x80 && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
+    return (c >= 0x80 && c <= 0x9f) || is_bidi_control(c) || c == 0x2028 || c == 0x2029;
 }
 
 // The escape for one character of length bytes at text, or the character
@@ -67,16 +79,30 @@ std::string_view escape_for(std::string_view text, char32_t c, size_t length, ch
         escape[0] = '\\', escape[1] = 'x', escape[2] = HEX[c >> 4], escape[3] = HEX[c & 0xf];
         return {escape, 4};
     }
-    if (is_hidden_control(c)) {
-        escape[0] = '\\', escape[1] = 'u';
-        for (int i = 0; i < 4; ++i)
-            escape[2 + i] = HEX[(c >> (12 - 4 * i)) & 0xf];
-        return {escape, 6};
-    }
+    if (is_hidden_control(c))
+        return unicode_escape(c, escape);
     return text.substr(0, length);
 }
 
 } // namespace
+
+bool is_bidi_control(char32_t c)
+{
+    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+void append_bidi_controls_escaped(std::string &out, std::string_view text)
+{
+    while (!text.empty()) {
+        char32_t c = 0;
+        size_t length = decode_utf8(text, c);
+        char escape[7];
+        out += length > 0 && is_bidi_control(c) ? unicode_escape(c, escape)
+                                                : text.substr(0, length == 0 ? 1 : length);
+        text.remove_prefix(length == 0 ? 1 : length);
+    }
+}
 
 bool append_escaped(std::string &out, std::string_view text, size_t limit)
 {

@@ -57,8 +57,10 @@ const LineCase line_cases[] = {
     {"ControlBytesEscaped",
      R"({"version": 1, "name": "evil\n192.0.2.66 fake\u001b[2J", "http": "http://x/\r\u007f"})",
      "@ evil\\n192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
-    {"InvalidUtf8AndBidiEscaped", "{\"version\": 1, \"name\": \"\xff\xe2\x80\xae" "evil\"}",
-     "@ \\xff\\u202eevil"},
+    {"InvalidUtf8AndBidiEscaped",
+     "{\"version\": 1, \"name\": \"\xff\xe2\x80\xae" "evil a\xd8\x9c" "b\xe2\x80\x8e" "c\xe2\x80\x8f"
+     "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f\"}",
+     "@ \\xff\\u202eevil a\\u061cb\\u200ec\\u200fd\\u2028e\\u2029f"},
 };
 
 class CliLine : public testing::TestWithParam<LineCase> {};
@@ -112,8 +114,15 @@ const EscapeCase escape_cases[] = {
     {"BidiOverridesAsCharacters", "\xe2\x80\xaa" "a\xe2\x80\xae" "evil\xe2\x80\xac",
      "\\u202aa\\u202eevil\\u202c"},
     {"BidiIsolatesAsCharacters", "\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},
-    {"NeighboursOfBidiUnchanged", "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
-     "\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+    {"BidiMarksAsCharacters", "a\xd8\x9c" "b\xe2\x80\x8e" "c\xe2\x80\x8f" "d",
+     "a\\u061cb\\u200ec\\u200fd"},
+    {"LineAndParagraphSeparatorsAsCharacters", "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f",
+     "d\\u2028e\\u2029f"},
+    // Joiners, a zero-width space, an Arabic semicolon, a hyphenation point,
+    // a narrow no-break space and two format characters beside the isolates.
+    {"OtherFormatCharactersAndNeighboursUnchanged",
+     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
 };
 
 class CliEscape : public testing::TestWithParam<EscapeCase> {};

@@ -186,21 +186,27 @@ inline const ListenerCase listener_cases[] = {
          return escapes;
      }() + " [shortened]\n",
      Outcome::DROPPED},
-    // C1 and bidirectional controls, and bytes that are not UTF-8, in each
-    // kind of message.
-    {"HiddenControlsInPayloadEcho", "{\"version\": 1, \"name\": \"\xe2\x80\xae\xc2\x9b\"}",
-     "no peer type: {\"version\": 1, \"name\": \"\\u202e\\u009b\"}\n", Outcome::REPORTED,
-     OBX_PEER_TYPE_UNKNOWN, "\xe2\x80\xae\xc2\x9b"},
-    {"HiddenControlsInTypeString", "{\"version\": 1, \"type\": \"\xc2\x9b" "2J\xe2\x81\xa6\xff\"}",
-     "unknown peer type: \\u009b2J\\u2066\\xff\n", Outcome::REPORTED},
-    {"HiddenControlsInValue", "{\"version\": 1, \"type\": [\"\xc2\x85\xe2\x80\xaa\"]}",
-     "peer type is not string: [\"\\u0085\\u202a\"]\n", Outcome::REPORTED},
-    {"HiddenControlsInNameValue", "{\"version\": 1, \"name\": {\"\xe2\x80\xae\": 1}}",
-     "no peer type: {\"version\": 1, \"name\": {\"\\u202e\": 1}}\n"
-     "device name is not string: {\"\\u202e\":1}\n",
+    // C1 controls, Bidi_Control characters, line and paragraph separators
+    // and bytes that are not UTF-8, in each kind of message; a joiner stays.
+    {"HiddenControlsInPayloadEcho",
+     "{\"version\": 1, \"name\": \"\xe2\x80\xae\xc2\x9b\xe2\x80\x8f\xe2\x80\x8d\"}",
+     "no peer type: {\"version\": 1, \"name\": \"\\u202e\\u009b\\u200f\xe2\x80\x8d\"}\n",
+     Outcome::REPORTED, OBX_PEER_TYPE_UNKNOWN, "\xe2\x80\xae\xc2\x9b\xe2\x80\x8f\xe2\x80\x8d"},
+    {"HiddenControlsInTypeString",
+     "{\"version\": 1, \"type\": \"\xc2\x9b" "2J\xe2\x81\xa6\xff a\xd8\x9c" "b\xe2\x80\x8e"
+     "c\xe2\x80\x8f" "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f\"}",
+     "unknown peer type: \\u009b2J\\u2066\\xff a\\u061cb\\u200ec\\u200fd\\u2028e\\u2029f\n",
+     Outcome::REPORTED},
+    {"HiddenControlsInValue",
+     "{\"version\": 1, \"type\": [\"\xc2\x85\xe2\x80\xaa\xe2\x80\xa8\"]}",
+     "peer type is not string: [\"\\u0085\\u202a\\u2028\"]\n", Outcome::REPORTED},
+    {"HiddenControlsInNameValue",
+     "{\"version\": 1, \"name\": {\"\xe2\x80\xae\xe2\x80\x8e\": 1}}",
+     "no peer type: {\"version\": 1, \"name\": {\"\\u202e\\u200e\": 1}}\n"
+     "device name is not string: {\"\\u202e\\u200e\":1}\n",
      Outcome::DROPPED},
-    {"HiddenControlsInUnparsableText", "\xc2\x9b" "31m\xe2\x80\xae\xfe",
-     "json parsing error: \\u009b31m\\u202e\\xfe\n", Outcome::DROPPED},
+    {"HiddenControlsInUnparsableText", "\xc2\x9b" "31m\xe2\x80\xae\xe2\x80\xa9\xfe",
+     "json parsing error: \\u009b31m\\u202e\\u2029\\xfe\n", Outcome::DROPPED},
     {"InvalidUtf8InVersion", "{\"version\": \"\xff\xc0\xaf\"}",
      "protocol version is not integer: \"\\xff\\xc0\\xaf\"\n", Outcome::DROPPED},
 };

@@ -17,6 +17,18 @@ gchar *displayable_copy(const char *text)
     return g_utf8_make_valid(text ? text : "", -1);
 }
 
+// A peer's address as the window shows, opens and copies it: a
+// right-to-left override in it would turn the rest of the cell around, so
+// that the address read would not be the one opened.
+gchar *address_shown(const char *url)
+{
+    gchar *valid = displayable_copy(url);
+    std::string shown;
+    append_bidi_controls_escaped(shown, valid);
+    g_free(valid);
+    return g_strndup(shown.data(), shown.size());
+}
+
 guint32 address_number(const char *address_string)
 {
     in_addr address{};
@@ -56,8 +68,8 @@ void pack(RowTexts *row, const gchar *const texts[N_TEXTS])
 void row_texts_init(RowTexts *row, const char *address_string, ObxPeerDetails details)
 {
     gchar *name = displayable_copy(details.device_name);
-    gchar *http = displayable_copy(details.http_url);
-    gchar *rtsp = displayable_copy(details.rtsp_url);
+    gchar *http = address_shown(details.http_url);
+    gchar *rtsp = address_shown(details.rtsp_url);
     // The C locale's collation does not fold case: it is folded here.
     gchar *folded = g_utf8_casefold(name, -1);
     gchar *key = g_utf8_collate_key_for_filename(folded, -1);

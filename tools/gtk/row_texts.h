@@ -29,7 +29,10 @@ struct RowTexts {
 
 // Fills row with new texts that GTK can show: each valid UTF-8, a missing
 // text empty, a valid one unchanged and any invalid bytes as U+FFFD; and
-// with their keys. Free with row_texts_clear().
+// with their keys. The web interface and video stream have their
+// Bidi_Control characters escaped as \uNNNN, so that they read as they open;
+// a name keeps them, as names in Arabic or Hebrew may need them. Free with
+// row_texts_clear().
 void row_texts_init(RowTexts *row, const char *address_string, ObxPeerDetails details);
 
 // Fills copy with a copy of row. Free with row_texts_clear().
