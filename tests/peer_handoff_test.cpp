@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The window's hand-off and list under a flood of senders: bounded, and
-// counting what they leave out. No network, no display.
+// counting what they leave out; the list's iterators across its changes. No
+// network, no display.
 #include "peer_handoff.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,6 +67,50 @@ TEST(PeerHandoff, ListsUpToItsLimitsAndCountsTheRest)
     EXPECT_EQ(peer_handoff_not_listed(handoff), 6u);
     peer_handoff_close(handoff);
     g_object_unref(store);
+}
+
+void append_row(DiscoveryPeerList *store, const char *address_string, const char *name)
+{
+    RowTexts row;
+    row_texts_init(&row, address_string,
+                   ObxPeerDetails{OBX_PEER_TYPE_VIDEO_TRANSMITTER, name, nullptr, nullptr});
+    discovery_peer_list_append(store, &row);
+}
+
+void count_critical(const gchar *, GLogLevelFlags, const gchar *, gpointer count)
+{
+    ++*static_cast<int *>(count);
+}
+
+// An iterator kept across a change of the rows shown would read another row,
+// or past the end: it is refused with GLib's critical warning, not read.
+TEST(PeerList, RefusesAnIteratorKeptAcrossAChange)
+{
+    const std::pair<const char *, std::function<void(DiscoveryPeerList *)>> changes[] = {
+        {"row added", [](DiscoveryPeerList *list) { append_row(list, "192.0.2.3", "c"); }},
+        {"sorted", [](DiscoveryPeerList *list) { discovery_peer_list_sort(list, COL_NAME, GTK_SORT_ASCENDING); }},
+        {"filtered to none", [](DiscoveryPeerList *list) { discovery_peer_list_filter(list, "none"); }},
+    };
+    int criticals = 0;
+    guint handler = g_log_set_handler(nullptr, G_LOG_LEVEL_CRITICAL, count_critical, &criticals);
+    for (const auto &[change, make] : changes) {
+        SCOPED_TRACE(change);
+        DiscoveryPeerList *store = discovery_peer_list_new();
+        GtkTreeModel *model = GTK_TREE_MODEL(store);
+        append_row(store, "192.0.2.2", "b");
+        append_row(store, "192.0.2.1", "a");
+        GtkTreeIter kept;
+        ASSERT_TRUE(gtk_tree_model_iter_nth_child(model, &kept, nullptr, 1));
+        make(store);
+        criticals = 0;
+        GValue value = G_VALUE_INIT;
+        gtk_tree_model_get_value(model, &kept, COL_ADDRESS, &value);
+        EXPECT_FALSE(G_IS_VALUE(&value));
+        EXPECT_FALSE(gtk_tree_model_iter_next(model, &kept));
+        EXPECT_EQ(criticals, 2);
+        g_object_unref(store);
+    }
+    g_log_remove_handler(nullptr, handler);
 }
 
 } // namespace

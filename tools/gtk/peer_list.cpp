@@ -18,6 +18,7 @@ struct _DiscoveryPeerList {
     gchar *needle; // the filter, case-folded; "" shows all
     gchar *next_needle;
     GArray *next_shown; // the rows that next_needle shows
+    gint stamp;         // of the iterators valid since the last change
 };
 
 static void discovery_peer_list_tree_model_init(GtkTreeModelIface *iface);
@@ -27,9 +28,6 @@ G_DEFINE_TYPE_WITH_CODE(DiscoveryPeerList, discovery_peer_list, G_TYPE_OBJECT,
                                               discovery_peer_list_tree_model_init))
 
 namespace {
-
-// An iterator is a position among the shown rows.
-constexpr gint STAMP = 0x0b5;
 
 DiscoveryPeerList *peer_list(GtkTreeModel *model)
 {
@@ -56,15 +54,28 @@ const RowTexts &row_at(DiscoveryPeerList *self, guint index)
     return g_array_index(self->rows, RowTexts, index);
 }
 
+// An iterator is a position among the shown rows, valid until the rows
+// shown change: each change takes a new stamp.
 gboolean point_at(DiscoveryPeerList *self, GtkTreeIter *iter, gint at)
 {
     if (at < 0 || static_cast<guint>(at) >= self->shown->len) {
         iter->stamp = 0;
         return FALSE;
     }
-    iter->stamp = STAMP;
+    iter->stamp = self->stamp;
     iter->user_data = GUINT_TO_POINTER(static_cast<guint>(at));
     return TRUE;
+}
+
+gboolean is_valid(DiscoveryPeerList *self, GtkTreeIter *iter)
+{
+    return iter->stamp == self->stamp && position(iter) < self->shown->len;
+}
+
+// Never 0, the stamp of an iterator that points nowhere.
+void invalidate_iters(DiscoveryPeerList *self)
+{
+    self->stamp = self->stamp == G_MAXINT ? 1 : self->stamp + 1;
 }
 
 void clear_row(gpointer row)
@@ -164,26 +175,30 @@ gboolean get_iter(GtkTreeModel *model, GtkTreeIter *iter, GtkTreePath *path)
     return point_at(peer_list(model), iter, gtk_tree_path_get_indices(path)[0]);
 }
 
-GtkTreePath *get_path(GtkTreeModel *, GtkTreeIter *iter)
+GtkTreePath *get_path(GtkTreeModel *model, GtkTreeIter *iter)
 {
+    g_return_val_if_fail(is_valid(peer_list(model), iter), nullptr);
     return gtk_tree_path_new_from_indices(static_cast<gint>(position(iter)), -1);
 }
 
 void get_value(GtkTreeModel *model, GtkTreeIter *iter, gint column, GValue *value)
 {
-    g_return_if_fail(column >= 0 && column < NUM_COLS);
     DiscoveryPeerList *self = peer_list(model);
+    g_return_if_fail(column >= 0 && column < NUM_COLS);
+    g_return_if_fail(is_valid(self, iter));
     g_value_init(value, G_TYPE_STRING);
     g_value_set_string(value, row_at(self, shown_indices(self)[position(iter)]).text[column]);
 }
 
 gboolean iter_next(GtkTreeModel *model, GtkTreeIter *iter)
 {
+    g_return_val_if_fail(is_valid(peer_list(model), iter), FALSE);
     return point_at(peer_list(model), iter, static_cast<gint>(position(iter)) + 1);
 }
 
 gboolean iter_previous(GtkTreeModel *model, GtkTreeIter *iter)
 {
+    g_return_val_if_fail(is_valid(peer_list(model), iter), FALSE);
     return point_at(peer_list(model), iter, static_cast<gint>(position(iter)) - 1);
 }
 
@@ -261,6 +276,7 @@ static void discovery_peer_list_init(DiscoveryPeerList *self)
     self->find_at = g_array_new(FALSE, FALSE, sizeof(guint));
     self->sort_column = DISCOVERY_PEER_LIST_UNSORTED;
     self->needle = g_strdup("");
+    self->stamp = g_random_int_range(1, G_MAXINT);
 }
 
 DiscoveryPeerList *discovery_peer_list_new(void)
@@ -280,6 +296,7 @@ void discovery_peer_list_append(DiscoveryPeerList *self, RowTexts *row)
     if (*self->needle && !matches(self, index, self->needle))
         return;
     guint at = place(self->shown, index, ListOrder(self));
+    invalidate_iters(self);
 
     GtkTreeIter iter;
     point_at(self, &iter, static_cast<gint>(at));
@@ -314,6 +331,7 @@ void discovery_peer_list_sort(DiscoveryPeerList *self, int column, GtkSortType o
         shown[at++] = all[i];
     }
     g_free(shown_at);
+    invalidate_iters(self);
     GtkTreePath *root = gtk_tree_path_new();
     gtk_tree_model_rows_reordered_with_length(GTK_TREE_MODEL(self), root, nullptr, new_order,
                                               static_cast<gint>(count));
@@ -341,6 +359,7 @@ void discovery_peer_list_filter(DiscoveryPeerList *self, const gchar *text)
     discovery_peer_list_filter_changes(self, text);
     std::swap(self->shown, self->next_shown);
     std::swap(self->needle, self->next_needle);
+    invalidate_iters(self);
     g_clear_pointer(&self->next_needle, g_free); // next_shown holds the old rows
 }
 
