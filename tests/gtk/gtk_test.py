@@ -40,6 +40,7 @@ NUMBERED_2 = pool(6)
 NUMBERED_10 = pool(7)
 TABBED = pool(8)
 FORMULA = pool(9)
+REORDERING = pool(10)
 # The simulator's host itself: before the pool by number, after it as text.
 HOST = os.environ.get("OBX_TESTNET_ADDRS", "192.0.2.1 192.0.2.2").split()[-1]
 SIMULATED = {
@@ -57,6 +58,10 @@ SIMULATED = {
     TABBED: '{"version": 1, "type": "VideoTransmitter", "name": "Tab\\there", '
             '"http": "http://:81/"}',
     FORMULA: '{"version": 1, "type": "VideoTransmitter", "name": "=1+2", "rtsp": "rtsp:///f"}',
+    # A Hebrew name needs its right-to-left mark; an override in an address
+    # would show it in another order than it opens.
+    REORDERING: '{"version": 1, "type": "VideoTransmitter", "name": "\u05e9\u05e2\u05e8 \u200f2", '
+                '"http": "http://%s/\u202efdp.xedni", "rtsp": "rtsp:///\u2067live"}' % REORDERING,
     HOST: '{"version": 1, "type": "VideoTransmitter", "name": "Gate"}',
 }
 EXPECTED_ROWS = {
@@ -70,6 +75,8 @@ EXPECTED_ROWS = {
     ("Camera 10", NUMBERED_10, "", ""),
     ("Tab\there", TABBED, "http://%s:81/" % TABBED, ""),
     ("=1+2", FORMULA, "", "rtsp://%s/f" % FORMULA),
+    ("\u05e9\u05e2\u05e8 \u200f2", REORDERING, "http://%s/\\u202efdp.xedni" % REORDERING,
+     "rtsp://%s/\\u2067live" % REORDERING),
     ("Gate", HOST, "", ""),
 }
 MENU = ["Open Web Interface", "Copy Web Interface Address", "Copy Video Stream Address",
@@ -327,6 +334,13 @@ class DesktopTool(unittest.TestCase):
         with open(self.opened) as f:
             return f.read().splitlines()
 
+    def x_windows(self):
+        """Every X toplevel of the program, shown or not: its windows, and the
+        popups of its menus once they have been shown."""
+        result = subprocess.run(["xdotool", "search", "--pid", str(self.app.pid), ""],
+                                env=self.env, capture_output=True, text=True)
+        return len(result.stdout.split())
+
     def visible_windows(self):
         result = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
                                  str(self.app.pid), "--name", "Ombrix Discovery Tool"],
@@ -345,8 +359,10 @@ class DesktopTool(unittest.TestCase):
         table = self.table()
         self.wait_for_rows(table, EXPECTED_ROWS)
         self.click_row(table, BLANK_HOST_CAMERA)
-        wait_until(self.opened_urls, what="the URL handler")
-        self.assertEqual(self.opened_urls(), ["http://%s:8080/" % BLANK_HOST_CAMERA])
+        self.click_row(table, REORDERING)  # as it reads
+        wait_until(lambda: len(self.opened_urls()) == 2, what="the URL handler")
+        self.assertEqual(self.opened_urls(), ["http://%s:8080/" % BLANK_HOST_CAMERA,
+                                              "http://%s/\\u202efdp.xedni" % REORDERING])
 
     def test_rows_without_web_address_open_nothing(self):
         table = self.table()
@@ -447,10 +463,13 @@ class DesktopTool(unittest.TestCase):
         self.wait_for_rows(table, EXPECTED_ROWS)
         self.click_row(table, FORMULA, modifier="ctrl")
         self.click_row(table, TABBED, modifier="ctrl")  # its web interface is not opened
+        self.click_row(table, REORDERING, modifier="ctrl")
         self.focus_window()
         self.keys("ctrl+c")
         lines = {FORMULA: "%s\t'=1+2\t\trtsp://%s/f\n" % (FORMULA, FORMULA),
-                 TABBED: "%s\tTab\\there\thttp://%s:81/\t\n" % (TABBED, TABBED)}
+                 TABBED: "%s\tTab\\there\thttp://%s:81/\t\n" % (TABBED, TABBED),
+                 REORDERING: "%s\t\u05e9\u05e2\u05e8 \\u200f2\thttp://%s/\\\\u202efdp.xedni\t"
+                             "rtsp://%s/\\\\u2067live\n" % ((REORDERING,) * 3)}
         in_view_order = sorted(lines, key=lambda a: self.row_index(table, a))
         self.wait_for_clipboard("".join(lines[a] for a in in_view_order))
         self.assertEqual(self.opened_urls(), [])
@@ -536,18 +555,27 @@ class DesktopTool(unittest.TestCase):
                    what="a camera row in the first window")
         self.assertEqual(self.rows(tables[1]), set(), "the port is taken by the first window")
 
+    def open_and_close_row_menu(self, table):
+        self.click_row(table, CAMERA, button=3)
+        self.open_menu_items()
+        self.keys("Escape")
+
     def test_closing_window_while_peers_arrive(self):
-        self.wait_for_rows(self.table(), EXPECTED_ROWS)
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        one_window = self.x_windows()
+        self.open_and_close_row_menu(table)
         first = self.visible_windows()
         subprocess.run([BINARY], env=self.env, timeout=10, check=True)
         wait_until(lambda: len(self.visible_windows()) == 2, what="a second window")
-        self.command("flood %s 90" % pool(10))
+        self.command("flood %s 89" % pool(11))
         table = self.table()
         wait_until(lambda: table.get_n_rows() > len(EXPECTED_ROWS) + 5, what="flood rows")
         x_close_window(self.display, first[0])
         wait_until(lambda: len(self.visible_windows()) == 1, what="the first window to close")
         time.sleep(0.5)  # rows still in transit reach the main loop
         self.assertIsNone(self.app.poll(), self.app_errors())
+        self.assertEqual(self.x_windows(), one_window, "the closed window's menu is left")
         x_close_window(self.display, self.visible_windows()[0])
         self.assertEqual(self.app.wait(timeout=10), 0, self.app_errors())
 

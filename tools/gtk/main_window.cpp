@@ -131,10 +131,14 @@ void on_row_activated(GtkTreeView *tree_view, GtkTreePath *path, GtkTreeViewColu
     g_free(url);
 }
 
+// The instance goes only once the window is finalized, which another
+// reference may put off: until then neither a row nor the silence timer may
+// reach the widgets now destroyed.
 void on_tree_view_destroy(GtkWidget *, gpointer user_data)
 {
     auto *priv = static_cast<MainWindowPrivate *>(user_data);
     peer_handoff_drop_rows(priv->handoff);
+    g_clear_handle_id(&priv->silence_timeout, g_source_remove);
     priv->store = nullptr;
 }
 

@@ -196,6 +196,8 @@ void row_actions_attach(GtkTreeView *view)
         gtk_menu_shell_append(GTK_MENU_SHELL(menu->menu), menu->items[i]);
     }
     gtk_widget_show_all(menu->menu);
+    // Attached, the menu is destroyed with the view; its texts go when the
+    // view is finalized.
     gtk_menu_attach_to_widget(GTK_MENU(menu->menu), GTK_WIDGET(view), nullptr);
     g_object_set_data_full(G_OBJECT(view), "row-menu", menu, row_menu_free);
     g_signal_connect(view, "button-press-event", G_CALLBACK(on_button_press), menu);
