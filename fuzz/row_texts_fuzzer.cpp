@@ -4,9 +4,10 @@
 // keeps a replacement character where its bad bytes were; that a valid name
 // is kept exactly, and a valid address to open exactly but for its
 // Bidi_Control characters (by Unicode's PropList.txt) as \uNNNN; that its
-// keys are set and a copy is equal; and that its copy for a spreadsheet is
-// one safe line of four fields, none of which a spreadsheet would take for a
-// formula.
+// keys are set and a copy is equal; that its copy for a spreadsheet is one
+// safe line of four fields, none of which a spreadsheet would take for a
+// formula; and that its line of a saved list, read as RFC 4180 says, holds
+// the same four fields in the window's order.
 #include "peer_texts.h"
 #include "row_texts.h"
 #include "safe_line.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -58,6 +60,62 @@ void check_text(const char *shown, const char *sent, Shown how)
                 __builtin_trap();
 }
 
+// The fields of one CSV record ended by CR LF, read as RFC 4180 says; traps
+// on anything else.
+std::vector<std::string> csv_fields(std::string_view line)
+{
+    if (line.size() < 2 || line.substr(line.size() - 2) != "\r\n")
+        __builtin_trap();
+    line.remove_suffix(2);
+    std::vector<std::string> fields(1);
+    for (size_t i = 0;; ++i) {
+        std::string &field = fields.back();
+        if (i < line.size() && line[i] == '"') {
+            for (++i;; ++i) {
+                if (i >= line.size())
+                    __builtin_trap(); // no closing quote
+                if (line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"')
+                    ++i; // a quote, doubled
+                else if (line[i] == '"')
+                    break;
+                field += line[i];
+            }
+            ++i;
+        } else {
+            for (; i < line.size() && line[i] != ','; ++i) {
+                if (strchr("\"\r\n", line[i]))
+                    __builtin_trap();
+                field += line[i];
+            }
+        }
+        if (i == line.size())
+            return fields;
+        if (line[i] != ',')
+            __builtin_trap();
+        fields.emplace_back();
+    }
+}
+
+void check_csv_line(const RowTexts &row, gchar **tsv_fields)
+{
+    const RowTexts *rows[] = {&row};
+    GString *lines = g_string_new(nullptr);
+    row_texts_append_csv(rows, 1, lines);
+    std::string_view text(lines->str, lines->len);
+    constexpr std::string_view HEADER = "Name,IP Addess,Web UI,Videofeed\r\n";
+    if (text.substr(0, HEADER.size()) != HEADER)
+        __builtin_trap();
+    std::vector<std::string> fields = csv_fields(text.substr(HEADER.size()));
+    // Copied rows start with the address, saved ones with the name.
+    const int from_tsv[NUM_COLS] = {1, 0, 2, 3};
+    if (fields.size() != NUM_COLS)
+        __builtin_trap();
+    for (int column = 0; column < NUM_COLS; ++column)
+        if (fields[column] != tsv_fields[from_tsv[column]])
+            __builtin_trap();
+    g_string_free(lines, TRUE);
+}
+
 void check_tsv_line(const RowTexts &row)
 {
     GString *lines = g_string_new(nullptr);
@@ -74,6 +132,7 @@ void check_tsv_line(const RowTexts &row)
         if (**field && strchr("=+-@", **field))
             __builtin_trap();
     }
+    check_csv_line(row, fields);
     g_strfreev(fields);
     g_string_free(lines, TRUE);
 }

@@ -7,7 +7,9 @@ test network with simulated cameras on host 2.
 Run through tests/testnet.sh and dbus-run-session:
     gtk_test.py PATH-TO-ombrix-discovery-gtk PATH-TO-obx-simulator
 """
+import csv
 import ctypes
+import io
 import os
 import subprocess
 import sys
@@ -18,7 +20,7 @@ import unittest
 import gi
 
 gi.require_version("Atspi", "2.0")
-from gi.repository import Atspi  # noqa: E402
+from gi.repository import Atspi, GLib  # noqa: E402
 
 BINARY = None
 SIMULATOR = None
@@ -41,6 +43,7 @@ NUMBERED_10 = pool(7)
 TABBED = pool(8)
 FORMULA = pool(9)
 REORDERING = pool(10)
+QUOTED = pool(11)
 # The simulator's host itself: before the pool by number, after it as text.
 HOST = os.environ.get("OBX_TESTNET_ADDRS", "192.0.2.1 192.0.2.2").split()[-1]
 SIMULATED = {
@@ -62,6 +65,7 @@ SIMULATED = {
     # would show it in another order than it opens.
     REORDERING: '{"version": 1, "type": "VideoTransmitter", "name": "\u05e9\u05e2\u05e8 \u200f2", '
                 '"http": "http://%s/\u202efdp.xedni", "rtsp": "rtsp:///\u2067live"}' % REORDERING,
+    QUOTED: '{"version": 1, "type": "VideoTransmitter", "name": "Gate \\"North\\", 2"}',
     HOST: '{"version": 1, "type": "VideoTransmitter", "name": "Gate"}',
 }
 EXPECTED_ROWS = {
@@ -77,16 +81,18 @@ EXPECTED_ROWS = {
     ("=1+2", FORMULA, "", "rtsp://%s/f" % FORMULA),
     ("\u05e9\u05e2\u05e8 \u200f2", REORDERING, "http://%s/\\u202efdp.xedni" % REORDERING,
      "rtsp://%s/\\u2067live" % REORDERING),
+    ('Gate "North", 2', QUOTED, "", ""),
     ("Gate", HOST, "", ""),
 }
-MENU = ["Open Web Interface", "Copy Web Interface Address", "Copy Video Stream Address",
-        "Copy IP Address", "Copy Selected Rows"]
+MENU = ["Open Web Interface", "Open Video Stream", "Copy Web Interface Address",
+        "Copy Video Stream Address", "Copy IP Address", "Copy Selected Rows", "Save List\u2026"]
 # The entries of a row's context menu that can be used: those with a text to
 # act on, and an open for http and https only.
 USABLE = {
     CAMERA: set(MENU),
-    UNNAMED: {"Copy IP Address", "Copy Selected Rows"},
-    ODD_SCHEME: {"Copy Web Interface Address", "Copy IP Address", "Copy Selected Rows"},
+    UNNAMED: {"Copy IP Address", "Copy Selected Rows", "Save List\u2026"},
+    ODD_SCHEME: {"Copy Web Interface Address", "Copy IP Address", "Copy Selected Rows",
+                 "Save List\u2026"},
 }
 
 
@@ -99,7 +105,10 @@ def require_isolated_network():
 def wait_until(condition, timeout=5.0, what="condition"):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        result = condition()
+        try:
+            result = condition()
+        except GLib.GError:  # an accessible went while it was read
+            result = None
         if result:
             return result
         time.sleep(0.02)
@@ -122,9 +131,10 @@ def start_xvfb():
     return xvfb, ":" + number.decode().strip()
 
 
-def make_url_handler(home):
-    """Registers, in a private XDG home, a default http/https handler that
-    records every URL it is given."""
+def make_url_handler(home, schemes=("http", "https", "rtsp"), player=None):
+    """Registers, in a private XDG home, a default handler of schemes that
+    records every URL it is given; and, if named, a player of video files
+    that records them too."""
     opened = os.path.join(home, "opened")
     apps = os.path.join(home, "data", "applications")
     os.makedirs(apps)
@@ -135,11 +145,25 @@ def make_url_handler(home):
     os.chmod(recorder, 0o755)
     with open(os.path.join(apps, "record-url.desktop"), "w") as f:
         f.write("[Desktop Entry]\nType=Application\nName=Record URL\nExec=%s %%u\n"
-                "MimeType=x-scheme-handler/http;x-scheme-handler/https;\n" % recorder)
+                "MimeType=%s\n" % (recorder, "".join("x-scheme-handler/%s;" % s for s in schemes)))
+    if player:
+        with open(os.path.join(apps, "test-player.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=%s\nExec=%s %%U\n"
+                    "MimeType=video/mp4;\n" % (player, recorder))
     with open(os.path.join(home, "config", "mimeapps.list"), "w") as f:
-        f.write("[Default Applications]\nx-scheme-handler/http=record-url.desktop\n"
-                "x-scheme-handler/https=record-url.desktop\n")
+        f.write("[Default Applications]\n" +
+                "".join("x-scheme-handler/%s=record-url.desktop\n" % s for s in schemes))
     return opened
+
+
+def files_under(folder):
+    """Each file under folder with its contents."""
+    found = {}
+    for parent, _, names in os.walk(folder):
+        for name in names:
+            with open(os.path.join(parent, name), "rb") as f:
+                found[os.path.join(parent, name)] = f.read()
+    return found
 
 
 def x_close_window(display, window):
@@ -213,8 +237,13 @@ class DesktopTool(unittest.TestCase):
         self.simulator.stdin.close()
         self.simulator.stdout.close()
 
-    def start_app(self):
-        return subprocess.Popen([BINARY], env=self.env, stderr=self.stderr)
+    def start_app(self, env=None, wrapper=()):
+        return subprocess.Popen(list(wrapper) + [BINARY], env=env or self.env, stderr=self.stderr)
+
+    def restart_app(self, **how):
+        self.app.kill()
+        self.app.wait()
+        self.app = self.start_app(**how)
 
     def app_errors(self):
         self.stderr.seek(0)
@@ -272,6 +301,19 @@ class DesktopTool(unittest.TestCase):
 
     def count(self):
         return [name for name in self.showing(Atspi.Role.LABEL) if name.endswith("cameras")]
+
+    def showing_named(self, roles, name):
+        """The app's first showing accessible of one of roles with that name."""
+        app = self.accessible_app()
+        for role in roles:
+            for node in (self.find(app, role) if app else []):
+                if node.get_name() == name and \
+                        node.get_state_set().contains(Atspi.StateType.SHOWING):
+                    return node
+        return None
+
+    def wait_for_named(self, roles, name):
+        return wait_until(lambda: self.showing_named(roles, name), what=name)
 
     def refresh_button(self):
         return next(b for b in self.find(self.accessible_app(), Atspi.Role.PUSH_BUTTON)
@@ -392,10 +434,12 @@ class DesktopTool(unittest.TestCase):
                 self.click_row(table, CAMERA, button=3)
                 self.click(self.open_menu_items()[entry])
                 self.wait_for_clipboard(expected)
-        self.click_row(table, CAMERA, button=3)
-        self.click(self.open_menu_items()["Open Web Interface"])
-        wait_until(self.opened_urls, what="the URL handler")
-        self.assertEqual(self.opened_urls(), [row[2]])
+        for entry, expected in [("Open Web Interface", row[2]), ("Open Video Stream", row[3])]:
+            with self.subTest(entry=entry):
+                self.click_row(table, CAMERA, button=3)
+                self.click(self.open_menu_items()[entry])
+                wait_until(lambda: expected in self.opened_urls(), what="the URL handler")
+        self.assertEqual(self.opened_urls(), [row[2], row[3]])
 
     def test_sort_by_each_kind_of_column(self):
         table = self.table()
@@ -480,6 +524,75 @@ class DesktopTool(unittest.TestCase):
         self.keys("ctrl+a", "ctrl+c")
         self.assertEqual(len(self.clipboard().splitlines()), len(EXPECTED_ROWS))
 
+    def test_video_stream_without_player_opens_once_and_stores_nothing(self):
+        home = tempfile.mkdtemp(prefix="obx-gtk-test-")
+        opened = make_url_handler(home, schemes=("http", "https"), player="Test Player")
+        before = files_under(home)
+        self.restart_app(env=dict(self.env, XDG_DATA_HOME=os.path.join(home, "data"),
+                                  XDG_CONFIG_HOME=os.path.join(home, "config")))
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        stream = "rtsp://%s:554/s" % CAMERA
+        self.click_row(table, CAMERA, button=3)
+        self.click(self.open_menu_items()["Open Video Stream"])
+        self.wait_for_named([Atspi.Role.DIALOG], "No Video Player")
+        self.click(self.wait_for_named([Atspi.Role.PUSH_BUTTON], "Copy Address"))
+        self.wait_for_clipboard(stream)
+        self.click(self.wait_for_named([Atspi.Role.LABEL], "Test Player"))
+        self.click(self.wait_for_named([Atspi.Role.PUSH_BUTTON], "Open"))
+        wait_until(lambda: os.path.exists(opened), what="the player")
+        with open(opened) as f:
+            self.assertEqual(f.read(), stream + "\n")
+        after = files_under(home)
+        del after[opened]
+        self.assertEqual(after, before, "a default application was recorded")
+        self.assertIsNone(self.showing_named([Atspi.Role.DIALOG], "No Video Player"))
+
+    def save_list_as(self, path):
+        self.keys("ctrl+s")
+        self.wait_for_named([Atspi.Role.DIALOG, Atspi.Role.FILE_CHOOSER], "Save List")
+        self.keys("ctrl+a")
+        subprocess.run(["xdotool", "type", "--delay", "20", path], env=self.env, check=True)
+        self.keys("Return")
+
+    def test_save_list_as_csv(self):
+        folder = tempfile.mkdtemp(prefix="obx-gtk-save-")
+        locked = os.path.join(folder, "locked")
+        os.mkdir(locked, 0o555)
+        if os.geteuid() == 0:  # root writes anywhere: the window runs without that power
+            self.restart_app(wrapper=["setpriv", "--bounding-set",
+                                      "-dac_override,-dac_read_search"])
+        table = self.table()
+        self.wait_for_rows(table, EXPECTED_ROWS)
+        self.focus_window()
+        self.click(table.get_column_header(0))  # saved in the order shown
+        saved = os.path.join(folder, "cameras.csv")
+        self.save_list_as(saved)
+        wait_until(lambda: os.path.exists(saved), what="the saved list")
+        with open(saved, "rb") as f:
+            raw = f.read()
+        self.assertTrue(raw.startswith(b"\xef\xbb\xbf"), raw[:10])
+        self.assertEqual(raw.count(b"\r\n"), len(EXPECTED_ROWS) + 1)
+        self.assertEqual(raw.count(b"\n"), raw.count(b"\r\n"))
+        rows = list(csv.reader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
+        self.assertEqual(rows[0], ["Name", "IP Addess", "Web UI", "Videofeed"])
+        self.assertEqual([row[1] for row in rows[1:]], self.column(table, 1))
+        saved_rows = {row[1]: row for row in rows[1:]}
+        for address, row in [
+                (QUOTED, ['Gate "North", 2', QUOTED, "", ""]),
+                (TABBED, ["Tab\\there", TABBED, "http://%s:81/" % TABBED, ""]),
+                (FORMULA, ["'=1+2", FORMULA, "", "rtsp://%s/f" % FORMULA]),
+                (REORDERING, ["\u05e9\u05e2\u05e8 \\u200f2", REORDERING,
+                              "http://%s/\\\\u202efdp.xedni" % REORDERING,
+                              "rtsp://%s/\\\\u2067live" % REORDERING])]:
+            self.assertEqual(saved_rows[address], row)
+
+        self.save_list_as(os.path.join(locked, "cameras.csv"))
+        wait_until(lambda: any(n.startswith('The list could not be saved as "cameras.csv"')
+                               for n in self.showing(Atspi.Role.LABEL)),
+                   what="the failure told in the window")
+        self.assertEqual(os.listdir(locked), [])
+
     def test_empty_list_explains_itself(self):
         placeholder = Atspi.Role.LABEL
         self.stop_simulator()
@@ -517,18 +630,20 @@ class DesktopTool(unittest.TestCase):
             if target.get_state_set().contains(Atspi.StateType.SELECTED):
                 break
             self.keys("Down")
-        # The menu opens on its first entry: the third copies the video stream.
+        # The menu opens on its first entry: the fourth copies the video stream.
         self.keys("shift+F10")
         self.open_menu_items()
-        self.keys("Down", "Down", "Return")
+        self.keys("Down", "Down", "Down", "Return")
         self.wait_for_clipboard("rtsp://%s/live" % BLANK_HOST_CAMERA)
         self.keys("Menu")
         self.open_menu_items()
-        self.keys("Down", "Down", "Down", "Return")
+        self.keys("Down", "Down", "Down", "Down", "Return")
         self.wait_for_clipboard(BLANK_HOST_CAMERA)
         self.keys("Return")
-        wait_until(self.opened_urls, what="the URL handler")
-        self.assertEqual(self.opened_urls(), ["http://%s:8080/" % BLANK_HOST_CAMERA])
+        self.keys("ctrl+Return")  # the video stream
+        expected = ["http://%s:8080/" % BLANK_HOST_CAMERA, "rtsp://%s/live" % BLANK_HOST_CAMERA]
+        wait_until(lambda: len(self.opened_urls()) == 2, what="the URL handler")
+        self.assertEqual(self.opened_urls(), expected)
 
         # Refresh empties the list and refills it from the answers to its probe.
         self.command("remove " + UNNAMED)
@@ -568,7 +683,7 @@ class DesktopTool(unittest.TestCase):
         first = self.visible_windows()
         subprocess.run([BINARY], env=self.env, timeout=10, check=True)
         wait_until(lambda: len(self.visible_windows()) == 2, what="a second window")
-        self.command("flood %s 89" % pool(11))
+        self.command("flood %s 88" % pool(12))
         table = self.table()
         wait_until(lambda: table.get_n_rows() > len(EXPECTED_ROWS) + 5, what="flood rows")
         x_close_window(self.display, first[0])

@@ -4,6 +4,7 @@
 #include "peer_handoff.h"
 #include "peer_list.h"
 #include "row_actions.h"
+#include "save_list.h"
 
 #include <obx_discovery/discovery.h>
 
@@ -191,7 +192,8 @@ void on_search_mode(GObject *bar, GParamSpec *, MainWindowPrivate *priv)
     }
 }
 
-// Ctrl+F opens the search; typing in the list starts one.
+// Ctrl+F opens the search, Ctrl+S saves the list; typing in the list starts
+// a search.
 gboolean on_window_key_press(GtkWidget *, GdkEventKey *event, MainWindowPrivate *priv)
 {
     auto bar = GTK_SEARCH_BAR(priv->search_bar);
@@ -202,6 +204,10 @@ gboolean on_window_key_press(GtkWidget *, GdkEventKey *event, MainWindowPrivate 
         // Now, not once the bar has been laid out: the next key is its.
         gtk_widget_realize(priv->search_entry);
         gtk_widget_grab_focus(priv->search_entry);
+        return GDK_EVENT_STOP;
+    }
+    if (mods == GDK_CONTROL_MASK && gdk_keyval_to_lower(event->keyval) == GDK_KEY_s) {
+        save_list_ask(GTK_TREE_VIEW(priv->tree_view));
         return GDK_EVENT_STOP;
     }
     // Only a visible character: the list keeps Space, the arrows and its
@@ -251,15 +257,14 @@ void priv_free(gpointer data)
 // A click on its header sorts by it.
 GtkTreeViewColumn *create_column(MainWindowPrivate *priv, int column)
 {
-    static const char *const titles[NUM_COLS] = {"Name", "IP Addess", "Web UI", "Videofeed"};
     // Together about as wide as the window's default width.
     static const char *const typical[NUM_COLS] = {"Camera at the gate", "255.255.255.255",
                                                   "http://255.255.255.255/",
                                                   "rtsp://255.255.255.255/"};
     GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
     g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
-    GtkTreeViewColumn *result =
-        gtk_tree_view_column_new_with_attributes(titles[column], renderer, "text", column, nullptr);
+    GtkTreeViewColumn *result = gtk_tree_view_column_new_with_attributes(
+        COLUMN_TITLES[column], renderer, "text", column, nullptr);
 
     PangoLayout *layout = gtk_widget_create_pango_layout(priv->tree_view, typical[column]);
     int width;

@@ -374,3 +374,12 @@ const RowTexts *discovery_peer_list_row(DiscoveryPeerList *self, GtkTreePath *pa
     g_return_val_if_fail(at >= 0 && static_cast<guint>(at) < self->shown->len, nullptr);
     return &row_at(self, shown_indices(self)[at]);
 }
+
+const RowTexts **discovery_peer_list_shown_rows(DiscoveryPeerList *self, guint *count)
+{
+    *count = self->shown->len;
+    auto **rows = g_new(const RowTexts *, self->shown->len);
+    for (guint at = 0; at < self->shown->len; ++at)
+        rows[at] = &row_at(self, shown_indices(self)[at]);
+    return rows;
+}

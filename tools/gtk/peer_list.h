@@ -46,6 +46,10 @@ guint discovery_peer_list_count(DiscoveryPeerList *self);
 // The texts of the shown row at path.
 const RowTexts *discovery_peer_list_row(DiscoveryPeerList *self, GtkTreePath *path);
 
+// The texts of the shown rows, in the order shown, valid until the list
+// changes; free the array with g_free().
+const RowTexts **discovery_peer_list_shown_rows(DiscoveryPeerList *self, guint *count);
+
 G_END_DECLS
 
 #endif

@@ -1,23 +1,28 @@
 // SPDX-License-Identifier: MIT
 #include "row_actions.h"
 #include "peer_list.h"
+#include "save_list.h"
+#include "video_stream.h"
 
 namespace {
 
-enum class Action { OPEN, COPY_TEXT, COPY_SELECTED_ROWS };
+enum class Action { OPEN_WEB, OPEN_STREAM, COPY_TEXT, COPY_SELECTED_ROWS, SAVE_LIST };
 
 struct MenuEntry {
     const char *label;
     Action action;
     RowColumn column; // the text it opens or copies
+    guint key;        // its shortcut with Ctrl, shown beside it; or 0
 };
 
 const MenuEntry MENU_ENTRIES[] = {
-    {"Open Web Interface", Action::OPEN, COL_HTTP},
-    {"Copy Web Interface Address", Action::COPY_TEXT, COL_HTTP},
-    {"Copy Video Stream Address", Action::COPY_TEXT, COL_RTSP},
-    {"Copy IP Address", Action::COPY_TEXT, COL_ADDRESS},
-    {"Copy Selected Rows", Action::COPY_SELECTED_ROWS, NUM_COLS},
+    {"Open Web Interface", Action::OPEN_WEB, COL_HTTP, 0},
+    {"Open Video Stream", Action::OPEN_STREAM, COL_RTSP, GDK_KEY_Return},
+    {"Copy Web Interface Address", Action::COPY_TEXT, COL_HTTP, 0},
+    {"Copy Video Stream Address", Action::COPY_TEXT, COL_RTSP, 0},
+    {"Copy IP Address", Action::COPY_TEXT, COL_ADDRESS, 0},
+    {"Copy Selected Rows", Action::COPY_SELECTED_ROWS, NUM_COLS, GDK_KEY_c},
+    {"Save List\u2026", Action::SAVE_LIST, NUM_COLS, GDK_KEY_s},
 };
 constexpr int N_MENU_ENTRIES = G_N_ELEMENTS(MENU_ENTRIES);
 
@@ -45,6 +50,11 @@ void row_menu_free(gpointer data)
     auto *menu = static_cast<RowMenu *>(data);
     row_texts_clear(&menu->row);
     g_free(menu);
+}
+
+GtkWindow *window_of(GtkTreeView *view)
+{
+    return GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(view)));
 }
 
 void copy_text(GtkWidget *widget, const gchar *text)
@@ -78,8 +88,11 @@ void on_item_activate(GtkMenuItem *item, RowMenu *menu)
         ++i;
     const MenuEntry &entry = MENU_ENTRIES[i];
     switch (entry.action) {
-    case Action::OPEN:
+    case Action::OPEN_WEB:
         open_web_interface(menu->row.text[entry.column]);
+        break;
+    case Action::OPEN_STREAM:
+        open_video_stream(window_of(menu->view), menu->row.text[entry.column]);
         break;
     case Action::COPY_TEXT:
         copy_text(GTK_WIDGET(item), menu->row.text[entry.column]);
@@ -87,17 +100,23 @@ void on_item_activate(GtkMenuItem *item, RowMenu *menu)
     case Action::COPY_SELECTED_ROWS:
         copy_selected_rows(menu->view);
         break;
+    case Action::SAVE_LIST:
+        save_list_ask(menu->view);
+        break;
     }
 }
 
 gboolean usable(const MenuEntry &entry, const gchar *text)
 {
     switch (entry.action) {
-    case Action::OPEN:
+    case Action::OPEN_WEB:
         return *text && is_web_address(text);
+    case Action::OPEN_STREAM:
+        return *text && is_stream_address(text);
     case Action::COPY_TEXT:
         return *text != '\0';
     case Action::COPY_SELECTED_ROWS:
+    case Action::SAVE_LIST:
         return TRUE; // the row the menu is for is among them
     }
     return FALSE;
@@ -162,14 +181,39 @@ gboolean on_popup_menu(GtkWidget *widget, RowMenu *menu)
     return shown;
 }
 
+// The video stream of the row with the cursor.
+void open_cursor_stream(GtkTreeView *view)
+{
+    GtkTreePath *path = nullptr;
+    gtk_tree_view_get_cursor(view, &path, nullptr);
+    GtkTreeModel *model = gtk_tree_view_get_model(view);
+    const RowTexts *row = path && DISCOVERY_IS_PEER_LIST(model)
+                              ? discovery_peer_list_row(DISCOVERY_PEER_LIST(model), path)
+                              : nullptr;
+    if (row && *row->text[COL_RTSP])
+        open_video_stream(window_of(view), row->text[COL_RTSP]);
+    gtk_tree_path_free(path);
+}
+
+// Ctrl+C copies the selected rows, Ctrl+Return opens the video stream.
 gboolean on_key_press(GtkWidget *widget, GdkEventKey *event, gpointer)
 {
     GdkModifierType mods = static_cast<GdkModifierType>(
         event->state & gtk_accelerator_get_default_mod_mask());
-    if (mods != GDK_CONTROL_MASK || gdk_keyval_to_lower(event->keyval) != GDK_KEY_c)
+    if (mods != GDK_CONTROL_MASK)
         return GDK_EVENT_PROPAGATE;
-    copy_selected_rows(GTK_TREE_VIEW(widget));
-    return GDK_EVENT_STOP;
+    switch (gdk_keyval_to_lower(event->keyval)) {
+    case GDK_KEY_c:
+        copy_selected_rows(GTK_TREE_VIEW(widget));
+        return GDK_EVENT_STOP;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+        open_cursor_stream(GTK_TREE_VIEW(widget));
+        return GDK_EVENT_STOP;
+    default:
+        return GDK_EVENT_PROPAGATE;
+    }
 }
 
 } // namespace
@@ -192,6 +236,9 @@ void row_actions_attach(GtkTreeView *view)
     menu->menu = gtk_menu_new();
     for (int i = 0; i < N_MENU_ENTRIES; ++i) {
         menu->items[i] = gtk_menu_item_new_with_label(MENU_ENTRIES[i].label);
+        if (MENU_ENTRIES[i].key)
+            gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(menu->items[i]))),
+                                      MENU_ENTRIES[i].key, GDK_CONTROL_MASK);
         g_signal_connect(menu->items[i], "activate", G_CALLBACK(on_item_activate), menu);
         gtk_menu_shell_append(GTK_MENU_SHELL(menu->menu), menu->items[i]);
     }

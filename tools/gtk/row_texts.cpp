@@ -36,11 +36,40 @@ guint32 address_number(const char *address_string)
     return ntohl(address.s_addr);
 }
 
-void append_tsv_field(std::string &line, const gchar *text)
+// A field of a copied line: one line, escaped, and not taken by a
+// spreadsheet for a formula.
+void append_copied_field(std::string &line, const gchar *text)
 {
     if (*text && strchr("=+-@", *text))
         line += '\'';
     append_escaped(line, text);
+}
+
+// The escaping leaves no line break for the quotes to hold.
+void append_csv_field(std::string &line, const gchar *text)
+{
+    std::string field;
+    append_copied_field(field, text);
+    if (field.find_first_of(",\"") == std::string::npos) {
+        line += field;
+        return;
+    }
+    line += '"';
+    for (char c : field)
+        line += c == '"' ? "\"\"" : std::string(1, c);
+    line += '"';
+}
+
+void append_csv_line(GString *lines, const gchar *const fields[NUM_COLS])
+{
+    std::string line;
+    for (int column = 0; column < NUM_COLS; ++column) {
+        if (column > 0)
+            line += ',';
+        append_csv_field(line, fields[column]);
+    }
+    line += "\r\n";
+    g_string_append_len(lines, line.data(), static_cast<gssize>(line.size()));
 }
 
 constexpr int N_TEXTS = NUM_COLS + 2; // the shown texts and the two keys
@@ -101,8 +130,15 @@ void row_texts_append_tsv(const RowTexts *row, GString *lines)
     for (RowColumn column : {COL_ADDRESS, COL_NAME, COL_HTTP, COL_RTSP}) {
         if (column != COL_ADDRESS)
             line += '\t';
-        append_tsv_field(line, row->text[column]);
+        append_copied_field(line, row->text[column]);
     }
     line += '\n';
     g_string_append_len(lines, line.data(), static_cast<gssize>(line.size()));
+}
+
+void row_texts_append_csv(const RowTexts *const *rows, guint count, GString *lines)
+{
+    append_csv_line(lines, COLUMN_TITLES);
+    for (guint i = 0; i < count; ++i)
+        append_csv_line(lines, rows[i]->text);
 }

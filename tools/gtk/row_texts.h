@@ -18,6 +18,10 @@ enum RowColumn {
     NUM_COLS,
 };
 
+// Their titles, as the window shows them.
+inline constexpr const char *COLUMN_TITLES[NUM_COLS] = {"Name", "IP Addess", "Web UI",
+                                                        "Videofeed"};
+
 // All texts of a row share one allocation, so that dropping a list of
 // 100,000 rows takes one free per row.
 struct RowTexts {
@@ -46,5 +50,11 @@ void row_texts_clear(RowTexts *row);
 // tab or line feed, and one that a spreadsheet would take for a formula
 // starts with an apostrophe.
 void row_texts_append_tsv(const RowTexts *row, GString *lines);
+
+// Appends the column titles, then each of rows, as lines of a CSV file
+// (RFC 4180: fields separated by commas, quoted where they hold a comma or a
+// double quote, lines ended by CR LF), the columns in the window's order and
+// each field as in row_texts_append_tsv().
+void row_texts_append_csv(const RowTexts *const *rows, guint count, GString *lines);
 
 #endif
