@@ -225,9 +225,9 @@ class DesktopTool(unittest.TestCase):
         self.stop_simulator()
         self.stderr.close()
 
-    def start_simulator(self):
+    def start_simulator(self, more=None):
         self.simulator = subprocess.Popen(
-            [SIMULATOR] + ["%s=%s" % kv for kv in SIMULATED.items()],
+            [SIMULATOR] + ["%s=%s" % kv for kv in dict(SIMULATED, **(more or {})).items()],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.assertEqual(self.simulator.stdout.readline(), "ready\n")
 
@@ -592,6 +592,66 @@ class DesktopTool(unittest.TestCase):
                                for n in self.showing(Atspi.Role.LABEL)),
                    what="the failure told in the window")
         self.assertEqual(os.listdir(locked), [])
+
+    def on_camera_host(self, *command):
+        host = os.environ["OBX_TESTNET_HOSTS"].split()[-1]
+        return ["nsenter", "-t", host, "-n", "--"] + list(command)
+
+    def test_camera_outside_this_computers_networks(self):
+        # One camera keeps a factory address on this link, with no way back to
+        # it; one is behind a router (the camera's host); both on subnets of
+        # their own. A web server on their host records each connection.
+        # Above the simulator's other addresses, whose range it ignores.
+        factory, routed = "203.0.113.64", "198.51.100.64"
+        connections = os.path.join(self.home, "connections")
+        server = "\n".join([
+            "import socket, sys", "s = socket.create_server(('0.0.0.0', 80))",
+            "while True:", "    c = s.accept()[0]",
+            "    open(sys.argv[1], 'a').write(c.getsockname()[0] + '\\n')", "    c.close()"])
+        setup = [(["ip", "route", "add", "203.0.113.0/24", "via", "192.0.2.250"],
+                  ["ip", "route", "del", "203.0.113.0/24"]),
+                 (["ip", "route", "add", "198.51.100.0/24", "via", HOST],
+                  ["ip", "route", "del", "198.51.100.0/24"])]
+        for address in (factory, routed):
+            setup.append((self.on_camera_host("ip", "address", "add", address + "/24", "dev", "obx0"),
+                          self.on_camera_host("ip", "address", "del", address + "/24", "dev", "obx0")))
+        try:
+            for command, _ in setup:
+                subprocess.run(command, check=True)
+            web = subprocess.Popen(self.on_camera_host("/usr/bin/python3", "-c", server, connections))
+            self.addCleanup(lambda: (web.kill(), web.wait()))
+            self.stop_simulator()
+            camera = '{"version": 1, "type": "VideoTransmitter", "name": "New", "http": "http:///"}'
+            self.start_simulator({factory: camera, routed: camera})
+            table = self.table()
+            self.click(self.refresh_button())
+            wait_until(lambda: {factory, routed} <= set(self.column(table, 1)), what="the cameras")
+
+            def seen():
+                with open(connections) if os.path.exists(connections) else io.StringIO() as f:
+                    return f.read().split()
+            self.click_row(table, CAMERA)  # on this computer's network: no check
+            wait_until(self.opened_urls, what="the URL handler")
+            self.assertEqual(seen(), [])
+            self.click_row(table, routed)
+            wait_until(lambda: len(self.opened_urls()) == 2, what="the routed camera's page")
+            wait_until(lambda: seen() == [routed], what="one connection to the routed camera")
+
+            self.click_row(table, factory)
+            self.click_row(table, factory)  # while it is checked: nothing more
+            self.wait_for_named([Atspi.Role.LABEL], "The camera at %s cannot be reached" % factory)
+            self.assertEqual(len(self.showing(Atspi.Role.ALERT)), 1)
+            command = "ip address add 203.0.113.200/24 dev obx0"
+            self.assertTrue(any(command in n for n in self.showing(Atspi.Role.LABEL)))
+            self.click(self.wait_for_named([Atspi.Role.PUSH_BUTTON], "Copy Command"))
+            self.wait_for_clipboard(command)
+            self.assertEqual(self.opened_urls(), ["http://%s/" % CAMERA, "http://%s/" % routed])
+            self.click(self.wait_for_named([Atspi.Role.PUSH_BUTTON], "Open Anyway"))
+            wait_until(lambda: len(self.opened_urls()) == 3, what="the page opened anyway")
+            self.assertEqual(self.opened_urls()[2], "http://%s/" % factory)
+        finally:
+            for _, undo in reversed(setup):
+                subprocess.run(undo)
 
     def test_empty_list_explains_itself(self):
         placeholder = Atspi.Role.LABEL

@@ -3,6 +3,7 @@
 #include "cursor_anchor.h"
 #include "peer_handoff.h"
 #include "peer_list.h"
+#include "reach_check.h"
 #include "row_actions.h"
 #include "save_list.h"
 
@@ -128,7 +129,7 @@ void on_row_activated(GtkTreeView *tree_view, GtkTreePath *path, GtkTreeViewColu
     gchar *url = nullptr;
     gtk_tree_model_get(model, &iter, COL_HTTP, &url, -1);
     if (url && *url)
-        open_web_interface(url);
+        open_when_reachable(tree_view, url, open_web_interface);
     g_free(url);
 }
 
@@ -239,6 +240,7 @@ void replace_store(MainWindowPrivate *priv)
 
 void on_refresh_clicked(GtkWidget *, MainWindowPrivate *priv)
 {
+    reach_checks_cancel(GTK_TREE_VIEW(priv->tree_view));
     replace_store(priv);
     stop_discovery(priv);
     start_discovery(priv);

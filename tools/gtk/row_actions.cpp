@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "row_actions.h"
 #include "peer_list.h"
+#include "reach_check.h"
 #include "save_list.h"
 #include "video_stream.h"
 
@@ -52,11 +53,6 @@ void row_menu_free(gpointer data)
     g_free(menu);
 }
 
-GtkWindow *window_of(GtkTreeView *view)
-{
-    return GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(view)));
-}
-
 void copy_text(GtkWidget *widget, const gchar *text)
 {
     gtk_clipboard_set_text(gtk_widget_get_clipboard(widget, GDK_SELECTION_CLIPBOARD), text, -1);
@@ -89,10 +85,10 @@ void on_item_activate(GtkMenuItem *item, RowMenu *menu)
     const MenuEntry &entry = MENU_ENTRIES[i];
     switch (entry.action) {
     case Action::OPEN_WEB:
-        open_web_interface(menu->row.text[entry.column]);
+        open_when_reachable(menu->view, menu->row.text[entry.column], open_web_interface);
         break;
     case Action::OPEN_STREAM:
-        open_video_stream(window_of(menu->view), menu->row.text[entry.column]);
+        open_when_reachable(menu->view, menu->row.text[entry.column], open_video_stream);
         break;
     case Action::COPY_TEXT:
         copy_text(GTK_WIDGET(item), menu->row.text[entry.column]);
@@ -191,7 +187,7 @@ void open_cursor_stream(GtkTreeView *view)
                               ? discovery_peer_list_row(DISCOVERY_PEER_LIST(model), path)
                               : nullptr;
     if (row && *row->text[COL_RTSP])
-        open_video_stream(window_of(view), row->text[COL_RTSP]);
+        open_when_reachable(view, row->text[COL_RTSP], open_video_stream);
     gtk_tree_path_free(path);
 }
 
@@ -218,7 +214,7 @@ gboolean on_key_press(GtkWidget *widget, GdkEventKey *event, gpointer)
 
 } // namespace
 
-void open_web_interface(const gchar *url)
+void open_web_interface(GtkWindow *, const gchar *url)
 {
     if (!is_web_address(url)) {
         gchar *shown = g_strescape(url, nullptr);

@@ -9,8 +9,9 @@
 #include <gtk/gtk.h>
 
 // Opens url with the desktop's default handler if it is an http or https
-// address; any other is refused with a message on standard error.
-void open_web_interface(const gchar *url);
+// address; any other is refused with a message on standard error. The
+// window is not used: the browser opens over whatever it likes.
+void open_web_interface(GtkWindow *window, const gchar *url);
 
 // Gives view, whose model is a DiscoveryPeerList, a context menu on its
 // rows (on a right click, the Menu key or Shift+F10), Ctrl+C to copy the
