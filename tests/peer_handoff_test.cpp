@@ -86,9 +86,11 @@ void count_critical(const gchar *, GLogLevelFlags, const gchar *, gpointer count
 // or past the end: it is refused with GLib's critical warning, not read.
 TEST(PeerList, RefusesAnIteratorKeptAcrossAChange)
 {
-    const std::pair<const char *, std::function<void(DiscoveryPeerList *)>> changes[] = {
+    using Change = std::function<void(DiscoveryPeerList *)>;
+    const std::pair<const char *, Change> changes[] = {
         {"row added", [](DiscoveryPeerList *list) { append_row(list, "192.0.2.3", "c"); }},
-        {"sorted", [](DiscoveryPeerList *list) { discovery_peer_list_sort(list, COL_NAME, GTK_SORT_ASCENDING); }},
+        {"sorted",
+         [](DiscoveryPeerList *list) { discovery_peer_list_sort(list, COL_NAME, GTK_SORT_ASCENDING); }},
         {"filtered to none", [](DiscoveryPeerList *list) { discovery_peer_list_filter(list, "none"); }},
     };
     int criticals = 0;
