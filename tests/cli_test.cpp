@@ -141,12 +141,15 @@ TEST_P(CliEscape, TextIsShownSafely)
 INSTANTIATE_TEST_SUITE_P(EachText, CliEscape, testing::ValuesIn(escape_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Runs the tool with args, which must end it at once, and checks that it
-// sent nothing.
-int run_to_exit(const std::vector<std::string> &args, std::string &out, std::string &err)
+// Runs the tool with args, and environment's VARIABLE=VALUE settings; they
+// must end it at once. Checks that it sent nothing.
+int run_to_exit(const std::vector<std::string> &args, std::string &out, std::string &err,
+                const std::vector<std::string> &environment = {})
 {
     Peer listener = Peer::listening_on_host(2);
-    std::vector<std::string> argv = {OMBRIX_DISCOVERY_CLI};
+    std::vector<std::string> argv = {"/usr/bin/env"};
+    argv.insert(argv.end(), environment.begin(), environment.end());
+    argv.push_back(OMBRIX_DISCOVERY_CLI);
     argv.insert(argv.end(), args.begin(), args.end());
     Process cli(argv);
     int status = cli.wait_for_exit(5s);
@@ -156,13 +159,24 @@ int run_to_exit(const std::vector<std::string> &args, std::string &out, std::str
     return status;
 }
 
+// In the C locale, the option's own text; in a translated one, its
+// translation, from the build tree's catalogues.
 TEST(Cli, HelpListsVerboseAndCreatesNoInstance)
 {
-    std::string out, err;
-    EXPECT_EQ(run_to_exit({"--help"}, out, err), 0);
-    EXPECT_NE(out.find("-v, --verbose"), std::string::npos) << out;
-    EXPECT_NE(out.find("Increase verbosity"), std::string::npos) << out;
-    EXPECT_EQ(err, "");
+    const std::pair<const char *, const char *> locales[] = {
+        {"C", "Increase verbosity"},
+        {"de_DE.UTF-8", "Ausf\xc3\xbchrlichere Ausgabe"},
+        {"ja_JP.UTF-8", "\xe8\xa9\xb3\xe7\xb4\xb0\xe3\x81\xaa\xe5\x87\xba\xe5\x8a\x9b"},
+    };
+    for (const auto &[locale, text] : locales) {
+        SCOPED_TRACE(locale);
+        std::string out, err;
+        EXPECT_EQ(run_to_exit({"--help"}, out, err, {"LC_ALL=" + std::string(locale), "LANGUAGE="}),
+                  0);
+        EXPECT_NE(out.find("-v, --verbose"), std::string::npos) << out;
+        EXPECT_NE(out.find(text), std::string::npos) << out;
+        EXPECT_EQ(err, "");
+    }
 }
 
 TEST(Cli, UnknownOptionFailsWithGlibMessage)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Checks an installed copy as an outside user gets it: the tools run without
-# help and the command-line tool finds peers, and a C program builds against
+# help, find their translations, and the command-line tool finds peers, and a C program builds against
 # the library with pkg-config and with CMake, and finds a peer too.
 #   run.sh --install BUILD-DIR   install the build tree into a fresh prefix first
 #   run.sh --prefix PREFIX       check an existing installation (e.g. /usr)
@@ -23,6 +23,9 @@ for tool in ombrix-discovery-cli ombrix-discovery-gtk; do
     fi
 done
 "$prefix/bin/ombrix-discovery-cli" --help >/dev/null
+# Its translations are found under the same prefix.
+LC_ALL=de_DE.UTF-8 LANGUAGE= "$prefix/bin/ombrix-discovery-cli" --help |
+    grep -q "Ausführlichere Ausgabe" || { echo "cli --help is not translated" >&2; exit 1; }
 # It hears its own announcement, so its own address is the first line.
 first_line=$(timeout -s INT 2 "$prefix/bin/ombrix-discovery-cli" | head -n 1 || true)
 [ "$first_line" = "${OBX_TESTNET_ADDRS%% *}" ] || { echo "cli printed: $first_line" >&2; exit 1; }

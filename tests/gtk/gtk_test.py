@@ -203,7 +203,8 @@ class DesktopTool(unittest.TestCase):
         cls.env = dict(os.environ, DISPLAY=cls.display, GDK_BACKEND="x11",
                        XDG_DATA_HOME=os.path.join(cls.home, "data"),
                        XDG_CONFIG_HOME=os.path.join(cls.home, "config"),
-                       G_DEBUG="fatal-criticals", MALLOC_PERTURB_="165")
+                       G_DEBUG="fatal-criticals", MALLOC_PERTURB_="165",
+                       LC_ALL="C.UTF-8", LANGUAGE="")  # the design's own texts
         cls.env.pop("NO_AT_BRIDGE", None)
 
     @classmethod
@@ -225,9 +226,9 @@ class DesktopTool(unittest.TestCase):
         self.stop_simulator()
         self.stderr.close()
 
-    def start_simulator(self, more=None):
+    def start_simulator(self, more=None, peers=SIMULATED):
         self.simulator = subprocess.Popen(
-            [SIMULATOR] + ["%s=%s" % kv for kv in dict(SIMULATED, **(more or {})).items()],
+            [SIMULATOR] + ["%s=%s" % kv for kv in dict(peers, **(more or {})).items()],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.assertEqual(self.simulator.stdout.readline(), "ready\n")
 
@@ -652,6 +653,20 @@ class DesktopTool(unittest.TestCase):
         finally:
             for _, undo in reversed(setup):
                 subprocess.run(undo)
+
+    def test_translated(self):
+        self.stop_simulator()
+        self.start_simulator(peers={CAMERA: SIMULATED[CAMERA]})
+        self.restart_app(env=dict(self.env, LC_ALL="de_DE.UTF-8"))
+        table = self.table()
+        self.assertEqual([table.get_column_header(c).get_name() for c in range(4)],
+                         ["Name", "IP-Adresse", "Weboberfl\u00e4che", "Videostream"])
+        self.wait_for_named([Atspi.Role.LABEL], "1 Kamera")
+        self.command("paced %s 1 1000" % pool(20))
+        self.wait_for_named([Atspi.Role.LABEL], "2 Kameras")
+        self.click_row(table, CAMERA, button=3)
+        self.click(self.wait_for_named([Atspi.Role.MENU_ITEM], "IP-Adresse kopieren"))
+        self.wait_for_clipboard(CAMERA)
 
     def test_empty_list_explains_itself(self):
         placeholder = Atspi.Role.LABEL

@@ -3,6 +3,7 @@
 // network, until it is interrupted or its output goes away.
 #include "peer_line.h"
 #include "silence.h"
+#include "translation.h"
 
 #include <obx_discovery/discovery.h>
 
@@ -13,7 +14,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <initializer_list>
 
 namespace {
@@ -21,7 +21,7 @@ namespace {
 gboolean verbose = FALSE;
 
 GOptionEntry option_entries[] = {
-    {"verbose", 'v', 0, G_OPTION_ARG_NONE, &verbose, "Increase verbosity", nullptr},
+    {"verbose", 'v', 0, G_OPTION_ARG_NONE, &verbose, N_("Increase verbosity"), nullptr},
     {nullptr, 0, 0, G_OPTION_ARG_NONE, nullptr, nullptr, nullptr},
 };
 
@@ -52,15 +52,15 @@ const char *silence_text(Silence silence)
 {
     switch (silence) {
     case Silence::NO_NETWORK:
-        return "no camera found: this computer has no network to broadcast on "
-               "(no IPv4 interface that is up, other than loopback)";
+        return _("no camera found: this computer has no network to broadcast on "
+                 "(no IPv4 interface that is up, other than loopback)");
     case Silence::NOTHING_HEARD:
-        return "nothing heard on UDP port 13702, not even this tool's own announcement: "
-               "a firewall probably drops the port, or another program holds it "
-               "(see man ombrix-discovery-cli)";
+        return _("nothing heard on UDP port 13702, not even this tool's own announcement: "
+                 "a firewall probably drops the port, or another program holds it "
+                 "(see man ombrix-discovery-cli)");
     case Silence::ONLY_TOOLS_HEARD:
-        return "no camera answered on this computer's networks; cameras on another subnet "
-               "are heard only through a broadcast relay (see man ombrix-discovery-cli)";
+        return _("no camera answered on this computer's networks; cameras on another subnet "
+                 "are heard only through a broadcast relay (see man ombrix-discovery-cli)");
     case Silence::NONE:
         break;
     }
@@ -80,6 +80,7 @@ gboolean parse_command_line(int *argc, char ***argv)
     GOptionContext *context = g_option_context_new(nullptr);
     GOptionGroup *group = g_option_group_new(nullptr, nullptr, nullptr, nullptr, nullptr);
     g_option_group_add_entries(group, option_entries);
+    g_option_group_set_translation_domain(group, GETTEXT_PACKAGE);
     g_option_context_set_main_group(context, group);
 
     GError *error = nullptr;
@@ -164,9 +165,9 @@ void watch_for_the_end()
 
 int main(int argc, char **argv)
 {
-    // g_print converts to the locale's character set: without this, every
-    // non-ASCII character of a camera's name would print as "?".
-    setlocale(LC_ALL, "");
+    // Also the locale, which g_print converts to: without it, every non-ASCII
+    // character of a camera's name would print as "?".
+    translation_init();
 
     if (!parse_command_line(&argc, &argv))
         return 1;

@@ -2,6 +2,7 @@
 // ombrix-discovery-gtk: lists the cameras on the local network and opens
 // their web interfaces.
 #include "main_window.h"
+#include "translation.h"
 
 #include <gtk/gtk.h>
 
@@ -17,6 +18,7 @@ void activate(GtkApplication *app, gpointer)
 
 int main(int argc, char **argv)
 {
+    translation_init(); // before GTK, which would set the locale only later
     g_set_application_name("Ombrix Discovery Tool");
 
     // The application initialises GTK with the command line when it starts.

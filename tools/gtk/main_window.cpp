@@ -6,6 +6,7 @@
 #include "reach_check.h"
 #include "row_actions.h"
 #include "save_list.h"
+#include "translation.h"
 
 #include <obx_discovery/discovery.h>
 
@@ -30,13 +31,13 @@ const char *silence_text(Silence silence)
 {
     switch (silence) {
     case Silence::NO_NETWORK:
-        return "No network\n\nThis computer has no network to look for cameras on.";
+        return _("No network\n\nThis computer has no network to look for cameras on.");
     case Silence::NOTHING_HEARD:
-        return "Nothing heard\n\nA firewall may block UDP port 13702, or another discovery "
-               "program may be using it, such as another window of this program.";
+        return _("Nothing heard\n\nA firewall may block UDP port 13702, or another discovery "
+                 "program may be using it, such as another window of this program.");
     case Silence::ONLY_TOOLS_HEARD:
-        return "No cameras found\n\nNo camera answered on this computer's networks. Cameras "
-               "on another subnet are found only through a broadcast relay on its router.";
+        return _("No cameras found\n\nNo camera answered on this computer's networks. Cameras "
+                 "on another subnet are found only through a broadcast relay on its router.");
     case Silence::NONE:
         break;
     }
@@ -49,12 +50,18 @@ void update_status(MainWindowPrivate *priv)
     GtkTreeModel *model = GTK_TREE_MODEL(priv->store);
     guint all = discovery_peer_list_count(priv->store);
     auto shown = static_cast<guint>(gtk_tree_model_iter_n_children(model, nullptr));
-    const char *noun = all == 1 ? "camera" : "cameras";
-    gchar *count = shown == all ? g_strdup_printf("%u %s", all, noun)
-                                : g_strdup_printf("%u of %u %s", shown, all, noun);
+    gchar *count = shown == all
+                       ? g_strdup_printf(ngettext("%u camera", "%u cameras", all), all)
+                       : g_strdup_printf(ngettext("%u of %u camera", "%u of %u cameras", all),
+                                         shown, all);
     guint not_listed = peer_handoff_not_listed(priv->handoff);
     if (not_listed > 0) {
-        gchar *full = g_strdup_printf("%s, list full: %u more heard, not listed (forged senders?)",
+        // TRANSLATORS: the first %s is the count of cameras listed.
+        gchar *full = g_strdup_printf(ngettext("%s, list full: %u more heard, not listed "
+                                               "(forged senders?)",
+                                               "%s, list full: %u more heard, not listed "
+                                               "(forged senders?)",
+                                               not_listed),
                                       count, not_listed);
         g_free(count);
         count = full;
@@ -62,9 +69,15 @@ void update_status(MainWindowPrivate *priv)
     gtk_label_set_text(GTK_LABEL(priv->count), count);
     g_free(count);
     gchar *why = not_listed == 0 ? nullptr
-                                 : g_strdup_printf("The list holds at most %u cameras. A program "
-                                                   "that forges senders can fill it; once it "
-                                                   "stops, Refresh starts again.",
+                                 : g_strdup_printf(ngettext("The list holds at most %u camera. A "
+                                                            "program that forges senders can "
+                                                            "fill it; once it stops, Refresh "
+                                                            "starts again.",
+                                                            "The list holds at most %u cameras. A "
+                                                            "program that forges senders can "
+                                                            "fill it; once it stops, Refresh "
+                                                            "starts again.",
+                                                            ROW_LIMITS.listed),
                                                    ROW_LIMITS.listed);
     gtk_widget_set_tooltip_text(priv->count, why);
     g_free(why);
@@ -73,9 +86,9 @@ void update_status(MainWindowPrivate *priv)
     if (all == 0) {
         text = priv->silence_timeout ? nullptr : silence_text(peer_handoff_silence(priv->handoff));
         if (!text)
-            text = "Looking for cameras\u2026";
+            text = _("Looking for cameras\u2026");
     } else if (shown == 0) {
-        text = "No camera matches the search.";
+        text = _("No camera matches the search.");
     }
     if (text)
         gtk_label_set_text(GTK_LABEL(priv->placeholder), text);
@@ -266,7 +279,7 @@ GtkTreeViewColumn *create_column(MainWindowPrivate *priv, int column)
     GtkCellRenderer *renderer = gtk_cell_renderer_text_new();
     g_object_set(renderer, "ellipsize", PANGO_ELLIPSIZE_END, nullptr);
     GtkTreeViewColumn *result = gtk_tree_view_column_new_with_attributes(
-        COLUMN_TITLES[column], renderer, "text", column, nullptr);
+        _(COLUMN_TITLES[column]), renderer, "text", column, nullptr);
 
     PangoLayout *layout = gtk_widget_create_pango_layout(priv->tree_view, typical[column]);
     int width;
@@ -336,8 +349,8 @@ GtkWidget *create_search_bar(MainWindowPrivate *priv)
     priv->search_bar = gtk_search_bar_new();
     priv->search_entry = gtk_search_entry_new();
     gtk_entry_set_width_chars(GTK_ENTRY(priv->search_entry), 30);
-    gtk_entry_set_placeholder_text(GTK_ENTRY(priv->search_entry), "Name or IP address");
-    atk_object_set_name(gtk_widget_get_accessible(priv->search_entry), "Find cameras");
+    gtk_entry_set_placeholder_text(GTK_ENTRY(priv->search_entry), _("Name or IP address"));
+    atk_object_set_name(gtk_widget_get_accessible(priv->search_entry), _("Find cameras"));
     gtk_container_add(GTK_CONTAINER(priv->search_bar), priv->search_entry);
     gtk_search_bar_connect_entry(GTK_SEARCH_BAR(priv->search_bar), GTK_ENTRY(priv->search_entry));
     gtk_search_bar_set_show_close_button(GTK_SEARCH_BAR(priv->search_bar), TRUE);
@@ -356,9 +369,9 @@ GtkWidget *create_toolbar(MainWindowPrivate *priv)
     gtk_toolbar_insert(GTK_TOOLBAR(toolbar), refresh, -1);
     gtk_widget_set_halign(toolbar, GTK_ALIGN_START);
     gtk_widget_set_margin_bottom(toolbar, 1);
-    gtk_widget_set_tooltip_text(GTK_WIDGET(refresh), "Refresh");
+    gtk_widget_set_tooltip_text(GTK_WIDGET(refresh), _("Refresh"));
     // An icon alone gives a screen reader nothing to say.
-    atk_object_set_name(gtk_widget_get_accessible(gtk_bin_get_child(GTK_BIN(refresh))), "Refresh");
+    atk_object_set_name(gtk_widget_get_accessible(gtk_bin_get_child(GTK_BIN(refresh))), _("Refresh"));
     g_signal_connect(refresh, "clicked", G_CALLBACK(on_refresh_clicked), priv);
 
     GtkToolItem *count = gtk_tool_item_new();

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "reach_check.h"
+#include "translation.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -187,20 +188,21 @@ void explain(GtkWindow *window, const gchar *url, in_addr host, OpenFunc open)
     *explained = Explained{g_strdup(url), address_command(host), open};
     GtkWidget *dialog = gtk_message_dialog_new(
         window, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_WARNING, GTK_BUTTONS_NONE,
-        "The camera at %s cannot be reached", address);
-    gtk_window_set_title(GTK_WINDOW(dialog), "Camera Not Reachable");
+        _("The camera at %s cannot be reached"), address);
+    gtk_window_set_title(GTK_WINDOW(dialog), _("Camera Not Reachable"));
     gtk_message_dialog_format_secondary_text(
         GTK_MESSAGE_DIALOG(dialog),
-        "It was heard on this computer's network, but its address is on none of this "
-        "computer's networks, as is typical of a camera with its factory settings.\n\n"
-        "To reach it, give this computer an address on the camera's network. Usually, as root "
-        "(for example with sudo):\n\n%s\n\n"
-        "The address and the netmask (/24) are a guess, as the camera's netmask is not "
-        "known: choose an address that no other device uses. It lasts until the network is "
-        "next restarted. Or change the camera's address with its maker's tool.",
+        // TRANSLATORS: %s is a command, such as "ip address add 192.168.1.200/24 dev eth0".
+        _("It was heard on this computer's network, but its address is on none of this "
+          "computer's networks, as is typical of a camera with its factory settings.\n\n"
+          "To reach it, give this computer an address on the camera's network. Usually, as "
+          "root (for example with sudo):\n\n%s\n\n"
+          "The address and the netmask (/24) are a guess, as the camera's netmask is not "
+          "known: choose an address that no other device uses. It lasts until the network is "
+          "next restarted. Or change the camera's address with its maker's tool."),
         explained->command);
-    gtk_dialog_add_buttons(GTK_DIALOG(dialog), "Copy Command", RESPONSE_COPY_COMMAND,
-                           "Open Anyway", RESPONSE_OPEN_ANYWAY, "_Close", GTK_RESPONSE_CLOSE,
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("Copy Command"), RESPONSE_COPY_COMMAND,
+                           _("Open Anyway"), RESPONSE_OPEN_ANYWAY, _("_Close"), GTK_RESPONSE_CLOSE,
                            nullptr);
     g_signal_connect_data(dialog, "response", G_CALLBACK(on_explanation_response), explained,
                           explained_free, static_cast<GConnectFlags>(0));

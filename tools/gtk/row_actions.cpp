@@ -3,6 +3,7 @@
 #include "peer_list.h"
 #include "reach_check.h"
 #include "save_list.h"
+#include "translation.h"
 #include "video_stream.h"
 
 namespace {
@@ -17,13 +18,13 @@ struct MenuEntry {
 };
 
 const MenuEntry MENU_ENTRIES[] = {
-    {"Open Web Interface", Action::OPEN_WEB, COL_HTTP, 0},
-    {"Open Video Stream", Action::OPEN_STREAM, COL_RTSP, GDK_KEY_Return},
-    {"Copy Web Interface Address", Action::COPY_TEXT, COL_HTTP, 0},
-    {"Copy Video Stream Address", Action::COPY_TEXT, COL_RTSP, 0},
-    {"Copy IP Address", Action::COPY_TEXT, COL_ADDRESS, 0},
-    {"Copy Selected Rows", Action::COPY_SELECTED_ROWS, NUM_COLS, GDK_KEY_c},
-    {"Save List\u2026", Action::SAVE_LIST, NUM_COLS, GDK_KEY_s},
+    {N_("Open Web Interface"), Action::OPEN_WEB, COL_HTTP, 0},
+    {N_("Open Video Stream"), Action::OPEN_STREAM, COL_RTSP, GDK_KEY_Return},
+    {N_("Copy Web Interface Address"), Action::COPY_TEXT, COL_HTTP, 0},
+    {N_("Copy Video Stream Address"), Action::COPY_TEXT, COL_RTSP, 0},
+    {N_("Copy IP Address"), Action::COPY_TEXT, COL_ADDRESS, 0},
+    {N_("Copy Selected Rows"), Action::COPY_SELECTED_ROWS, NUM_COLS, GDK_KEY_c},
+    {N_("Save List\u2026"), Action::SAVE_LIST, NUM_COLS, GDK_KEY_s},
 };
 constexpr int N_MENU_ENTRIES = G_N_ELEMENTS(MENU_ENTRIES);
 
@@ -218,7 +219,7 @@ void open_web_interface(GtkWindow *, const gchar *url)
 {
     if (!is_web_address(url)) {
         gchar *shown = g_strescape(url, nullptr);
-        g_printerr("not opening \"%s\": not an http or https address\n", shown);
+        g_printerr(_("not opening \"%s\": not an http or https address\n"), shown);
         g_free(shown);
         return;
     }
@@ -231,7 +232,7 @@ void row_actions_attach(GtkTreeView *view)
     menu->view = view;
     menu->menu = gtk_menu_new();
     for (int i = 0; i < N_MENU_ENTRIES; ++i) {
-        menu->items[i] = gtk_menu_item_new_with_label(MENU_ENTRIES[i].label);
+        menu->items[i] = gtk_menu_item_new_with_label(_(MENU_ENTRIES[i].label));
         if (MENU_ENTRIES[i].key)
             gtk_accel_label_set_accel(GTK_ACCEL_LABEL(gtk_bin_get_child(GTK_BIN(menu->items[i]))),
                                       MENU_ENTRIES[i].key, GDK_CONTROL_MASK);

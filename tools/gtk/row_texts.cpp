@@ -138,7 +138,10 @@ void row_texts_append_tsv(const RowTexts *row, GString *lines)
 
 void row_texts_append_csv(const RowTexts *const *rows, guint count, GString *lines)
 {
-    append_csv_line(lines, COLUMN_TITLES);
+    const gchar *titles[NUM_COLS];
+    for (int column = 0; column < NUM_COLS; ++column)
+        titles[column] = _(COLUMN_TITLES[column]);
+    append_csv_line(lines, titles);
     for (guint i = 0; i < count; ++i)
         append_csv_line(lines, rows[i]->text);
 }

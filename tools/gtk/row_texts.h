@@ -8,6 +8,7 @@
 #include <obx_discovery/discovery.h>
 
 #include <glib.h>
+#include <glib/gi18n.h>
 
 // The list's columns, in the order shown.
 enum RowColumn {
@@ -18,9 +19,15 @@ enum RowColumn {
     NUM_COLS,
 };
 
-// Their titles, as the window shows them.
-inline constexpr const char *COLUMN_TITLES[NUM_COLS] = {"Name", "IP Addess", "Web UI",
-                                                        "Videofeed"};
+// Their titles, to be translated where shown.
+inline constexpr const char *COLUMN_TITLES[NUM_COLS] = {
+    N_("Name"),
+    // TRANSLATORS: the column of IP addresses; its English title is misspelt on
+    // purpose: write the word correctly in your language.
+    N_("IP Addess"),
+    N_("Web UI"),
+    N_("Videofeed"),
+};
 
 // All texts of a row share one allocation, so that dropping a list of
 // 100,000 rows takes one free per row.
@@ -51,7 +58,7 @@ void row_texts_clear(RowTexts *row);
 // starts with an apostrophe.
 void row_texts_append_tsv(const RowTexts *row, GString *lines);
 
-// Appends the column titles, then each of rows, as lines of a CSV file
+// Appends the column titles in the user's language, then each of rows, as lines of a CSV file
 // (RFC 4180: fields separated by commas, quoted where they hold a comma or a
 // double quote, lines ended by CR LF), the columns in the window's order and
 // each field as in row_texts_append_tsv().

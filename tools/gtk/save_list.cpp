@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "save_list.h"
 #include "peer_list.h"
+#include "translation.h"
 
 #include <cstring>
 
@@ -36,14 +37,14 @@ void saving_free(gpointer data)
 
 void tell_failure(GtkWindow *window, const gchar *path, const GError *error)
 {
-    g_printerr("cannot save the list: %s\n", error->message);
+    g_printerr(_("cannot save the list: %s\n"), error->message);
     GtkWidget *shown = GTK_WIDGET(window);
     if (gtk_widget_in_destruction(shown) || !gtk_widget_get_visible(shown))
         return; // closed meanwhile
     gchar *name = g_filename_display_basename(path);
     GtkWidget *dialog = gtk_message_dialog_new(
         window, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "The list could not be saved as \"%s\"", name);
+        GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, _("The list could not be saved as \"%s\""), name);
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", error->message);
     g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
     gtk_widget_show(dialog);
@@ -103,10 +104,10 @@ gboolean confirm_replacing(GtkWindow *window, const gchar *path)
     gchar *name = g_filename_display_basename(path);
     GtkWidget *dialog = gtk_message_dialog_new(
         window, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "A file named \"%s\" already exists. Replace it?",
+        GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, _("A file named \"%s\" already exists. Replace it?"),
         name);
     g_free(name);
-    gtk_dialog_add_buttons(GTK_DIALOG(dialog), "_Cancel", GTK_RESPONSE_CANCEL, "_Replace",
+    gtk_dialog_add_buttons(GTK_DIALOG(dialog), _("_Cancel"), GTK_RESPONSE_CANCEL, _("_Replace"),
                            GTK_RESPONSE_ACCEPT, nullptr);
     gboolean replace = gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT;
     gtk_widget_destroy(dialog);
@@ -143,9 +144,10 @@ void save_list_ask(GtkTreeView *view)
 {
     auto *window = GTK_WINDOW(gtk_widget_get_toplevel(GTK_WIDGET(view)));
     GtkFileChooserNative *chooser = gtk_file_chooser_native_new(
-        "Save List", window, GTK_FILE_CHOOSER_ACTION_SAVE, "_Save", "_Cancel");
+        _("Save List"), window, GTK_FILE_CHOOSER_ACTION_SAVE, _("_Save"), _("_Cancel"));
     GtkFileChooser *files = GTK_FILE_CHOOSER(chooser);
-    gtk_file_chooser_set_current_name(files, "cameras.csv");
+    // TRANSLATORS: the name a saved list is offered, to keep its .csv.
+    gtk_file_chooser_set_current_name(files, _("cameras.csv"));
     gtk_file_chooser_set_do_overwrite_confirmation(files, TRUE);
     gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
     g_signal_connect(chooser, "response", G_CALLBACK(on_chosen), g_object_ref(view));

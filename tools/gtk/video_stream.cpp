@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "video_stream.h"
+#include "translation.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ void launch(GAppInfo *app, GtkWindow *parent, const gchar *url)
     GList uris = {const_cast<gchar *>(url), nullptr, nullptr};
     GError *error = nullptr;
     if (!g_app_info_launch_uris(app, &uris, G_APP_LAUNCH_CONTEXT(context), &error)) {
-        g_printerr("cannot open the video stream with %s: %s\n", g_app_info_get_name(app),
+        g_printerr(_("cannot open the video stream with %s: %s\n"), g_app_info_get_name(app),
                    error->message);
         g_error_free(error);
     }
@@ -89,13 +90,13 @@ GtkWidget *application_chooser(GtkDialog *dialog)
 {
     GList *apps = video_applications();
     if (!apps)
-        return gtk_label_new("No installed application declares that it plays video.");
+        return gtk_label_new(_("No installed application declares that it plays video."));
     GtkWidget *list = gtk_list_box_new();
     gtk_list_box_set_activate_on_single_click(GTK_LIST_BOX(list), FALSE); // a click selects
     for (GList *app = apps; app; app = app->next)
         gtk_container_add(GTK_CONTAINER(list), application_row(G_APP_INFO(app->data)));
     g_list_free_full(apps, g_object_unref);
-    atk_object_set_name(gtk_widget_get_accessible(list), "Video applications");
+    atk_object_set_name(gtk_widget_get_accessible(list), _("Video applications"));
     g_signal_connect(list, "row-selected", G_CALLBACK(on_application_selected), dialog);
     g_signal_connect(list, "row-activated", G_CALLBACK(on_application_activated), dialog);
     g_object_set_data(G_OBJECT(dialog), "applications", list);
@@ -143,15 +144,16 @@ GtkWidget *wrapped_label(const gchar *text)
 void show_no_player(GtkWindow *parent, const gchar *url, const gchar *scheme)
 {
     GtkWidget *dialog = gtk_dialog_new_with_buttons(
-        "No Video Player", parent,
+        _("No Video Player"), parent,
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        "Copy Address", RESPONSE_COPY, "_Cancel", GTK_RESPONSE_CANCEL, "_Open",
+        _("Copy Address"), RESPONSE_COPY, _("_Cancel"), GTK_RESPONSE_CANCEL, _("_Open"),
         GTK_RESPONSE_ACCEPT, nullptr);
     g_object_set_data_full(G_OBJECT(dialog), "url", g_strdup(url), g_free);
     GtkBox *content = GTK_BOX(gtk_dialog_get_content_area(GTK_DIALOG(dialog)));
     gtk_box_set_spacing(content, 8);
     gtk_container_set_border_width(GTK_CONTAINER(content), 12);
-    gchar *why = g_strdup_printf("No program on this computer is set to open %s video streams.",
+    // TRANSLATORS: %s is the address's scheme, rtsp or rtsps.
+    gchar *why = g_strdup_printf(_("No program on this computer is set to open %s video streams."),
                                  scheme);
     GtkWidget *title = wrapped_label(why);
     g_free(why);
@@ -161,14 +163,14 @@ void show_no_player(GtkWindow *parent, const gchar *url, const gchar *scheme)
     pango_attr_list_unref(bold);
     gtk_box_pack_start(content, title, FALSE, FALSE, 0);
     gtk_box_pack_start(content,
-                       wrapped_label("Players that open them include VLC, Videos (Totem), "
-                                     "Celluloid, Clapper and mpv. Once one is installed as the "
-                                     "video player, the stream opens in it."),
+                       wrapped_label(_("Players that open them include VLC, Videos (Totem), "
+                                       "Celluloid, Clapper and mpv. Once one is installed as the "
+                                       "video player, the stream opens in it.")),
                        FALSE, FALSE, 0);
     GtkWidget *address = wrapped_label(url);
     gtk_label_set_selectable(GTK_LABEL(address), TRUE);
     gtk_box_pack_start(content, address, FALSE, FALSE, 0);
-    gtk_box_pack_start(content, wrapped_label("Open it this once with:"), FALSE, FALSE, 0);
+    gtk_box_pack_start(content, wrapped_label(_("Open it this once with:")), FALSE, FALSE, 0);
     GtkWidget *chooser = application_chooser(GTK_DIALOG(dialog));
     gtk_box_pack_start(content, chooser, TRUE, TRUE, 0);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);
@@ -191,7 +193,7 @@ void open_video_stream(GtkWindow *parent, const gchar *url)
 {
     if (!is_stream_address(url)) {
         gchar *shown = g_strescape(url, nullptr);
-        g_printerr("not opening \"%s\": not an rtsp or rtsps address\n", shown);
+        g_printerr(_("not opening \"%s\": not an rtsp or rtsps address\n"), shown);
         g_free(shown);
         return;
     }
