@@ -2,9 +2,9 @@
 #include "reach_check.h"
 #include "translation.h"
 
+#include <obx_discovery/broadcast_interface.h>
+
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 
 #include <set>
 #include <string>
@@ -87,8 +87,7 @@ std::string only_broadcast_interface()
         return "";
     std::set<std::string> names;
     for (ifaddrs *entry = all; entry; entry = entry->ifa_next) {
-        unsigned flags = entry->ifa_flags;
-        if ((flags & IFF_UP) && (flags & IFF_BROADCAST) && !(flags & IFF_LOOPBACK))
+        if (can_broadcast(*entry))
             names.insert(entry->ifa_name);
     }
     freeifaddrs(all);

@@ -4,6 +4,7 @@
 #include "reach_check.h"
 #include "save_list.h"
 #include "translation.h"
+#include "url_scheme.h"
 #include "video_stream.h"
 
 namespace {
@@ -36,15 +37,9 @@ struct RowMenu {
     RowTexts row;
 };
 
-// A peer chooses the URL it announces: opening any scheme with the desktop's
-// default handler would let it start whatever program claims that scheme.
 gboolean is_web_address(const gchar *url)
 {
-    gchar *scheme = g_uri_parse_scheme(url);
-    gboolean web = scheme && (g_ascii_strcasecmp(scheme, "http") == 0 ||
-                              g_ascii_strcasecmp(scheme, "https") == 0);
-    g_free(scheme);
-    return web;
+    return url_scheme_is_one_of(url, {"http", "https"});
 }
 
 void row_menu_free(gpointer data)

@@ -55,8 +55,11 @@ void append_csv_field(std::string &line, const gchar *text)
         return;
     }
     line += '"';
-    for (char c : field)
-        line += c == '"' ? "\"\"" : std::string(1, c);
+    for (char c : field) {
+        if (c == '"')
+            line += '"'; // doubled
+        line += c;
+    }
     line += '"';
 }
 

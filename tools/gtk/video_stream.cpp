@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "video_stream.h"
 #include "translation.h"
+#include "url_scheme.h"
 
 namespace {
 
@@ -183,10 +184,7 @@ void show_no_player(GtkWindow *parent, const gchar *url, const gchar *scheme)
 
 gboolean is_stream_address(const gchar *url)
 {
-    gchar *scheme = lowercase_scheme(url);
-    gboolean stream = g_strcmp0(scheme, "rtsp") == 0 || g_strcmp0(scheme, "rtsps") == 0;
-    g_free(scheme);
-    return stream;
+    return url_scheme_is_one_of(url, {"rtsp", "rtsps"});
 }
 
 void open_video_stream(GtkWindow *parent, const gchar *url)
