@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Which interfaces a broadcast leaves through; also compiled into the tools,
-// which tell their user when there is none, and into the window, which names
-// the one interface in the command it suggests for a camera out of reach.
+// which tell their user when there is none.
 #ifndef OBX_DISCOVERY_BROADCAST_INTERFACE_H
 #define OBX_DISCOVERY_BROADCAST_INTERFACE_H
 

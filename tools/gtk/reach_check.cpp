@@ -2,9 +2,9 @@
 #include "reach_check.h"
 #include "translation.h"
 
-#include <obx_discovery/broadcast_interface.h>
-
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 
 #include <set>
 #include <string>
@@ -86,8 +86,11 @@ std::string only_broadcast_interface()
     if (getifaddrs(&all) != 0)
         return "";
     std::set<std::string> names;
+    // Not can_broadcast(), which takes IPv4 addresses only: a computer on a
+    // link of cameras alone often has no address there yet.
     for (ifaddrs *entry = all; entry; entry = entry->ifa_next) {
-        if (can_broadcast(*entry))
+        unsigned flags = entry->ifa_flags;
+        if ((flags & IFF_UP) && (flags & IFF_BROADCAST) && !(flags & IFF_LOOPBACK))
             names.insert(entry->ifa_name);
     }
     freeifaddrs(all);
