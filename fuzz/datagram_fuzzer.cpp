@@ -8,7 +8,7 @@
 // under test. A datagram is read exactly when the value that jsoncpp builds
 // of it nests at most 16 deep and holds at most 64 values, judged on that
 // tree, not on the text the code under test scans.
-#include "obx_discovery/peer_text.h"
+#include <obx_internal/peer_text.h>
 #include "obx_discovery/protocol.h"
 #include "safe_line.h"
 

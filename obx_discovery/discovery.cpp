@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The instance's lifecycle: socket, threads, and their orderly stop.
-#include "discovery.h"
+#include <obx_discovery/discovery.h>
 
 #include "diagnostics.h"
 #include "instance.h"
+#include "senders.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>

@@ -2,7 +2,8 @@
 // Receiving datagrams: checks, probe answers and peer reports.
 #include "diagnostics.h"
 #include "instance.h"
-#include "peer_text.h"
+
+#include <obx_internal/peer_text.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -28,7 +29,7 @@ enum class DatagramAction { NONE, ANSWER_PROBE };
 // Checks one received datagram, the length bytes at received (at most
 // RECEIVE_BUFFER_SIZE), from sender, and reports its sender if it is a new
 // peer. Tells whether the datagram was a probe to answer. Never reads past
-// length. Throws only when memory runs out.
+// length. Throws when memory runs out, and whatever the callback throws.
 DatagramAction handle_datagram(ObxDiscovery &self, const char *received, size_t length,
                                in_addr sender)
 {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "protocol.h"
 
-#include "peer_text.h"
+#include <obx_internal/peer_text.h>
 
 #include <json/reader.h>
 #include <json/writer.h>

@@ -6,7 +6,7 @@
 #ifndef OBX_DISCOVERY_PROTOCOL_H
 #define OBX_DISCOVERY_PROTOCOL_H
 
-#include "discovery.h"
+#include <obx_discovery/discovery.h>
 
 #include <json/value.h>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "standard_error.h"
 
-#include "peer_text.h"
+#include <obx_internal/peer_text.h>
 
 #include <fcntl.h>
 #include <limits.h>

@@ -2,6 +2,7 @@
 // An instance that cannot get what it needs says so, and leaves nothing
 // behind. pthread_create and operator new are replaced here so that they can
 // be made to fail; the executable exports them, so the library uses them too.
+#include "obx_discovery/broadcast.h"
 #include "obx_discovery/instance.h"
 #include "support/capture.h"
 #include "support/peer.h"

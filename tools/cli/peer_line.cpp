@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "peer_line.h"
 
-#include <obx_discovery/peer_text.h>
+#include <obx_internal/peer_text.h>
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "silence.h"
 
-#include <obx_discovery/broadcast_interface.h>
+#include <obx_internal/broadcast_interface.h>
 
 #include <memory>
 

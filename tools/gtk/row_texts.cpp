@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "row_texts.h"
 
-#include <obx_discovery/peer_text.h>
+#include <obx_internal/peer_text.h>
 
 #include <arpa/inet.h>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Which interfaces a broadcast leaves through; also compiled into the tools,
-// which tell their user when there is none.
-#ifndef OBX_DISCOVERY_BROADCAST_INTERFACE_H
-#define OBX_DISCOVERY_BROADCAST_INTERFACE_H
+// Which interfaces a broadcast leaves through: the library sends out of
+// each, and the tools tell their user when there is none.
+#ifndef OBX_INTERNAL_BROADCAST_INTERFACE_H
+#define OBX_INTERNAL_BROADCAST_INTERFACE_H
 
 #include <ifaddrs.h>
 #include <net/if.h>

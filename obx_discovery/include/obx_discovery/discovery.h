@@ -13,7 +13,9 @@
  * obx_discovery_new() are copied; the caller may release them on return.
  *
  * Threads: each instance runs its own threads. The callback runs on the
- * instance's listener thread, one call at a time. The texts it receives
+ * instance's listener thread, one call at a time, and may run before
+ * obx_discovery_new() has returned: whatever it uses must be ready before
+ * the call, and it cannot rely on the returned pointer. The texts it receives
  * belong to the library and are valid only during the call: copy what you
  * keep. obx_discovery_free() waits for a callback in progress, so never call
  * it from the instance's own callback.
@@ -78,7 +80,8 @@ OBX_DISCOVERY_EXPORT ObxDiscovery *obx_discovery_new(ObxPeerDetails details,
                                                      void *user_data);
 
 /* Switches tracing of every datagram sent and received on standard output.
- * Off at creation. Does nothing when obx_discovery is NULL. */
+ * Off at creation, so what the instance's threads do before the switch is
+ * not traced. Does nothing when obx_discovery is NULL. */
 OBX_DISCOVERY_EXPORT void obx_discovery_set_verbose(ObxDiscovery *obx_discovery, bool verbose);
 
 /* Stops the instance and releases it. Blocks until its threads have ended:

@@ -8,6 +8,8 @@
 // after the previous answer if that is later, and it answers every probe
 // heard at least 40 ms before it leaves. A start-up repeat of the presence
 // keeps to the same pace.
+#include "senders.h"
+#include "broadcast.h"
 #include "instance.h"
 
 #include <iterator>

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Building and broadcasting datagrams.
-#include "broadcast_interface.h"
+// Broadcasting datagrams, built by the protocol, out of each interface.
+#include "broadcast.h"
 #include "diagnostics.h"
 #include "instance.h"
+
+#include <obx_internal/broadcast_interface.h>
 
 #include <netinet/in.h>
 #include <sys/socket.h>

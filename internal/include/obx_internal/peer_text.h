@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The one rule by which text from the network is written anywhere a person
 // reads it: the library's messages and traces, the command-line tool's peer
-// lines and the window's copied rows and addresses. Compiled into each of
-// them; no symbol of it is exported.
-#ifndef OBX_DISCOVERY_PEER_TEXT_H
-#define OBX_DISCOVERY_PEER_TEXT_H
+// lines and the window's copied rows and addresses. A static library linked
+// into each of them; the library exports none of its symbols.
+#ifndef OBX_INTERNAL_PEER_TEXT_H
+#define OBX_INTERNAL_PEER_TEXT_H
 
 #include <cstddef>
 #include <string>

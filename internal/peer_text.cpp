@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "peer_text.h"
+#include <obx_internal/peer_text.h>
 
 namespace {
 
