@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // ombrix-discovery-cli end to end: the built program on the test network.
-#include "peer_line.h"
+#include "support/cases.h"
 #include "support/peer.h"
 #include "support/process.h"
 #include "support/testnet.h"
@@ -20,6 +20,8 @@
 
 namespace {
 
+using cases::operator<<;
+
 const std::vector<std::string> utf8_locale = {"LC_ALL=C.UTF-8"};
 
 // The tool hears its own announcement: once its bare line is out, it listens.
@@ -38,11 +40,6 @@ struct LineCase {
     const char *line; // "@" stands for the sender's address
 };
 
-void PrintTo(const LineCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 const LineCase line_cases[] = {
     {"CameraWithNameAndUrls",
      R"({"version": 1, "type": "VideoTransmitter", "name": "Cam", "rtsp": "rtsp:///live", "http": "http://:80/"})",
@@ -51,16 +48,13 @@ const LineCase line_cases[] = {
     {"EmptyNameKeepsItsSpace", R"({"version": 1, "type": "Probe", "name": ""})", "@ "},
     {"EmptyTextsEach", R"({"version": 1, "name": "", "http": "", "rtsp": ""})", "@   "},
     {"UrlsWithoutName", R"({"version": 1, "rtsp": "rtsp://h/s"})", "@ rtsp://h/s"},
-    {"NonAsciiNameUnchanged",
-     "{\"version\": 1, \"type\": \"VideoTransmitter\", \"name\": \"Cam\xc3\xa9ra entr\xc3\xa9" "e\"}",
-     "@ Cam\xc3\xa9ra entr\xc3\xa9" "e"},
-    {"ControlBytesEscaped",
-     R"({"version": 1, "name": "evil\n192.0.2.66 fake\u001b[2J", "http": "http://x/\r\u007f"})",
-     "@ evil\\n192.0.2.66 fake\\x1b[2J http://x/\\x0d\\x7f"},
-    {"InvalidUtf8AndBidiEscaped",
-     "{\"version\": 1, \"name\": \"\xff\xe2\x80\xae" "evil a\xd8\x9c" "b\xe2\x80\x8e" "c\xe2\x80\x8f"
-     "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f\"}",
-     "@ \\xff\\u202eevil a\\u061cb\\u200ec\\u200fd\\u2028e\\u2029f"},
+    // Each field by the escaping rule; what it keeps reaches the terminal
+    // as it came, in the locale's encoding.
+    {"FieldsEscapedNonAsciiKept",
+     "{\"version\": 1, \"name\": \"Cam\xc3\xa9ra\\n192.0.2.66 fake\\u001b[2J \xff\xe2\x80\xae"
+     "a\xd8\x9c" "b\xe2\x80\xa8\", \"http\": \"http://x/\\r\\u007f\", \"rtsp\": \"rtsp://x/\\t\"}",
+     "@ Cam\xc3\xa9ra\\n192.0.2.66 fake\\x1b[2J \\xff\\u202e" "a\\u061c" "b\\u2028 "
+     "http://x/\\x0d\\x7f rtsp://x/\\t"},
 };
 
 class CliLine : public testing::TestWithParam<LineCase> {};
@@ -75,71 +69,11 @@ TEST_P(CliLine, PrintsOneLinePerPeer)
     Peer::sending_from(testnet::pool_address(1)).broadcast(R"({"version": 1})");
     ASSERT_TRUE(cli->wait_for_output(testnet::pool_address(1) + "\n", 2s));
 
-    std::string line = c.line;
-    for (size_t at = line.find('@'); at != std::string::npos; at = line.find('@', at))
-        line.replace(at, 1, sender);
-    EXPECT_EQ(cli->out(), testnet::host_address(1) + "\n" + line + "\n" +
-                              testnet::pool_address(1) + "\n");
+    EXPECT_EQ(cli->out(), testnet::host_address(1) + "\n" + cases::with_address(c.line, sender) +
+                              "\n" + testnet::pool_address(1) + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(EachPeer, CliLine, testing::ValuesIn(line_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
-
-struct EscapeCase {
-    const char *name;
-    const char *text; // from the network
-    const char *shown;
-};
-
-void PrintTo(const EscapeCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
-const EscapeCase escape_cases[] = {
-    {"PlainAsciiUnchanged", "Lobby cam #2 (ok/)", "Lobby cam #2 (ok/)"},
-    {"BackslashDoubled", "C:\\x41\\", "C:\\\\x41\\\\"},
-    {"NonAsciiUnchanged", "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7",
-     "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7"},
-    {"LineFeedAndTabAsLetters", "a\tb\nc", "a\\tb\\nc"},
-    {"OtherC0AndDeleteAsBytes", "\r\x1b[2J\x7f\x01", "\\x0d\\x1b[2J\\x7f\\x01"},
-    {"InvalidBytesAsBytes", "bad\xff\xfe end", "bad\\xff\\xfe end"},
-    {"LoneContinuationByte", "x\x80y", "x\\x80y"},
-    {"TruncatedSequenceAtEnd", "cut\xe2\x80", "cut\\xe2\\x80"},
-    {"OverlongEncoding", "\xc0\xaf" "etc", "\\xc0\\xaf" "etc"},
-    {"EncodedSurrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
-    {"C1ControlsAsCharacters", "\xc2\x80" "csi\xc2\x9b" "2J\xc2\x9f",
-     "\\u0080csi\\u009b2J\\u009f"},
-    {"FirstAfterC1Unchanged", "nbsp\xc2\xa0", "nbsp\xc2\xa0"},
-    {"BidiOverridesAsCharacters", "\xe2\x80\xaa" "a\xe2\x80\xae" "evil\xe2\x80\xac",
-     "\\u202aa\\u202eevil\\u202c"},
-    {"BidiIsolatesAsCharacters", "\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},
-    {"BidiMarksAsCharacters", "a\xd8\x9c" "b\xe2\x80\x8e" "c\xe2\x80\x8f" "d",
-     "a\\u061cb\\u200ec\\u200fd"},
-    {"LineAndParagraphSeparatorsAsCharacters", "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f",
-     "d\\u2028e\\u2029f"},
-    // Joiners, a zero-width space, an Arabic semicolon, a hyphenation point,
-    // a narrow no-break space and two format characters beside the isolates.
-    {"OtherFormatCharactersAndNeighboursUnchanged",
-     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
-     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
-};
-
-class CliEscape : public testing::TestWithParam<EscapeCase> {};
-
-TEST_P(CliEscape, TextIsShownSafely)
-{
-    const EscapeCase &c = GetParam();
-    ObxPeerDetails details{OBX_PEER_TYPE_VIDEO_TRANSMITTER, c.text, c.text, c.text};
-    gchar *line = peer_line_new("192.0.2.9", details);
-    std::string shown = c.shown;
-    EXPECT_EQ(line, "192.0.2.9 " + shown + " " + shown + " " + shown);
-    EXPECT_TRUE(g_utf8_validate(line, -1, nullptr));
-    g_free(line);
-}
-
-INSTANTIATE_TEST_SUITE_P(EachText, CliEscape, testing::ValuesIn(escape_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EachPeer, CliLine, testing::ValuesIn(line_cases), cases::name);
 
 // Runs the tool with args, and environment's VARIABLE=VALUE settings; they
 // must end it at once. Checks that it sent nothing.
@@ -204,11 +138,6 @@ struct EndCase {
     int status;                       // as Process::wait_for_exit gives it
     Reader reader = Reader::THE_TEST;
 };
-
-void PrintTo(const EndCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 const EndCase end_cases[] = {
     {"Interrupted", {""}, SIGINT, 128 + SIGINT},
@@ -287,8 +216,7 @@ TEST_P(CliEnd, EndsAsItsCauseWould)
         close(stalled);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachCause, CliEnd, testing::ValuesIn(end_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EachCause, CliEnd, testing::ValuesIn(end_cases), cases::name);
 
 enum class Around { NOTHING, A_CAMERA, A_FIREWALL, A_PROGRAM_ON_THE_PORT };
 
@@ -298,11 +226,6 @@ struct SilenceCase {
     std::vector<std::string> wrapper; // as in EndCase
     const char *err;                  // all of standard error once told
 };
-
-void PrintTo(const SilenceCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 #define TOLD "ombrix-discovery-cli: "
 #define NOTHING_HEARD                                                                            \
@@ -350,8 +273,7 @@ TEST_P(CliSilence, ToldOnceOnStandardError)
     EXPECT_EQ(cli.out().find("ombrix-discovery-cli:"), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(EachCause, CliSilence, testing::ValuesIn(silence_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EachCause, CliSilence, testing::ValuesIn(silence_cases), cases::name);
 
 TEST(Cli, VerboseTracesEveryDatagram)
 {

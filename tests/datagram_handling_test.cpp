@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What needs no network: every datagram of the table read by the protocol's
+// What needs no network: the rule for showing a peer's text, the datagrams
+// an instance sends, every datagram of the table read by the protocol's
 // steps, the set of reported addresses and the throttle on messages.
 #include "listener_cases.h"
 #include "obx_discovery/address_set.h"
@@ -8,6 +9,7 @@
 #include "obx_discovery/protocol.h"
 #include "support/capture.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -21,6 +23,114 @@
 #include <thread>
 
 namespace {
+
+using cases::operator<<;
+
+struct EscapeCase {
+    const char *name;
+    const char *text; // from the network
+    const char *shown;
+};
+
+const EscapeCase escape_cases[] = {
+    {"PlainAsciiUnchanged", "Lobby cam #2 (ok/)", "Lobby cam #2 (ok/)"},
+    {"BackslashDoubled", "C:\\x41\\", "C:\\\\x41\\\\"},
+    {"NonAsciiUnchanged", "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7",
+     "Cam\xc3\xa9ra \xe5\x85\xa5\xe5\x8f\xa3 \xf0\x9f\x93\xb7"},
+    {"LineFeedAndTabAsLetters", "a\tb\nc", "a\\tb\\nc"},
+    {"OtherC0AndDeleteAsBytes", "\r\x1b[2J\x7f\x01", "\\x0d\\x1b[2J\\x7f\\x01"},
+    {"InvalidBytesAsBytes", "bad\xff\xfe end", "bad\\xff\\xfe end"},
+    {"LoneContinuationByte", "x\x80y", "x\\x80y"},
+    {"TruncatedSequenceAtEnd", "cut\xe2\x80", "cut\\xe2\\x80"},
+    {"OverlongEncoding", "\xc0\xaf" "etc", "\\xc0\\xaf" "etc"},
+    {"EncodedSurrogate", "\xed\xa0\x80", "\\xed\\xa0\\x80"},
+    {"C1ControlsAsCharacters", "\xc2\x80" "csi\xc2\x9b" "2J\xc2\x9f",
+     "\\u0080csi\\u009b2J\\u009f"},
+    {"FirstAfterC1Unchanged", "nbsp\xc2\xa0", "nbsp\xc2\xa0"},
+    {"BidiOverridesAsCharacters", "\xe2\x80\xaa" "a\xe2\x80\xae" "evil\xe2\x80\xac",
+     "\\u202aa\\u202eevil\\u202c"},
+    {"BidiIsolatesAsCharacters", "\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},
+    {"BidiMarksAsCharacters", "a\xd8\x9c" "b\xe2\x80\x8e" "c\xe2\x80\x8f" "d",
+     "a\\u061cb\\u200ec\\u200fd"},
+    {"LineAndParagraphSeparatorsAsCharacters", "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f",
+     "d\\u2028e\\u2029f"},
+    // Joiners, a zero-width space, an Arabic semicolon, a hyphenation point,
+    // a narrow no-break space and two format characters beside the isolates.
+    {"OtherFormatCharactersAndNeighboursUnchanged",
+     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa",
+     "\xe2\x80\x8d\xe2\x80\x8c\xe2\x80\x8b\xd8\x9b\xe2\x80\xa7\xe2\x80\xaf\xe2\x81\xa5\xe2\x81\xaa"},
+};
+
+class PeerText : public testing::TestWithParam<EscapeCase> {};
+
+// The one rule; each place that shows a peer's text has a row of its own
+// in its table, end to end.
+TEST_P(PeerText, ShownSafely)
+{
+    const EscapeCase &c = GetParam();
+    std::string shown;
+    EXPECT_TRUE(append_escaped(shown, c.text));
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_TRUE(g_utf8_validate(shown.data(), static_cast<gssize>(shown.size()), nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachText, PeerText, testing::ValuesIn(escape_cases), cases::name);
+
+struct WireCase {
+    const char *name;
+    ObxPeerDetails details;
+    const char *presence;
+    const char *probe; // nullptr: not checked
+};
+
+const WireCase wire_cases[] = {
+    {"UnknownKindNoName", {OBX_PEER_TYPE_UNKNOWN, nullptr, nullptr, nullptr},
+     "{\n\t\"version\" : 1\n}", nullptr},
+    {"DiscoveryTool", {OBX_PEER_TYPE_PROBE, nullptr, nullptr, nullptr},
+     "{\n\t\"type\" : \"Probe\",\n\t\"version\" : 1\n}",
+     "{\n\t\"probe\" : {},\n\t\"type\" : \"Probe\",\n\t\"version\" : 1\n}"},
+    {"CameraWithEverything",
+     {OBX_PEER_TYPE_VIDEO_TRANSMITTER, "Cam\xc3\xa9ra entr\xc3\xa9" "e", "rtsp:///live",
+      "http://:80/"},
+     "{\n\t\"http\" : \"http://:80/\",\n\t\"name\" : \"Cam\xc3\xa9ra entr\xc3\xa9" "e\",\n"
+     "\t\"rtsp\" : \"rtsp:///live\",\n\t\"type\" : \"VideoTransmitter\",\n\t\"version\" : 1\n}",
+     nullptr},
+    {"CameraProbingWithEverything",
+     {OBX_PEER_TYPE_VIDEO_TRANSMITTER, "cam", "rtsp://h/s", "http://h/"},
+     "{\n\t\"http\" : \"http://h/\",\n\t\"name\" : \"cam\",\n\t\"rtsp\" : \"rtsp://h/s\",\n"
+     "\t\"type\" : \"VideoTransmitter\",\n\t\"version\" : 1\n}",
+     "{\n\t\"http\" : \"http://h/\",\n\t\"name\" : \"cam\",\n\t\"probe\" : {},\n"
+     "\t\"rtsp\" : \"rtsp://h/s\",\n\t\"type\" : \"VideoTransmitter\",\n\t\"version\" : 1\n}"},
+    {"EmptyTextsCountAsAbsent", {OBX_PEER_TYPE_VIDEO_TRANSMITTER, "", "", ""},
+     "{\n\t\"type\" : \"VideoTransmitter\",\n\t\"version\" : 1\n}", nullptr},
+    {"UrlsOnlyForCameras", {OBX_PEER_TYPE_PROBE, "tool", "rtsp://h/s", "http://h/"},
+     "{\n\t\"name\" : \"tool\",\n\t\"type\" : \"Probe\",\n\t\"version\" : 1\n}", nullptr},
+    {"UnknownKindKeepsItsName", {static_cast<ObxPeerType>(7), "odd", "rtsp://h/s", nullptr},
+     "{\n\t\"name\" : \"odd\",\n\t\"version\" : 1\n}", nullptr},
+    {"JsonEscapesInName", {OBX_PEER_TYPE_UNKNOWN, "say \"hi\"\\\t\x01", nullptr, nullptr},
+     "{\n\t\"name\" : \"say \\\"hi\\\"\\\\\\t\\u0001\",\n\t\"version\" : 1\n}", nullptr},
+};
+
+
+class Encoder : public testing::TestWithParam<WireCase> {};
+
+// The texts an instance broadcasts for its details, as the socket test and
+// the lifecycle's trace see them for one kind each.
+TEST_P(Encoder, WritesEachKindOfDatagram)
+{
+    const WireCase &c = GetParam();
+    auto text = [](const char *given) { return std::string(given ? given : ""); };
+    auto encode = [&](DatagramType type) {
+        return encode_datagram(type, c.details.type, text(c.details.device_name),
+                               text(c.details.rtsp_url), text(c.details.http_url));
+    };
+    EXPECT_EQ(encode(DatagramType::PRESENCE), c.presence);
+    if (c.probe) {
+        EXPECT_EQ(encode(DatagramType::PROBE), c.probe);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachKind, Encoder, testing::ValuesIn(wire_cases), cases::name);
 
 class DatagramHandling : public testing::TestWithParam<ListenerCase> {};
 
@@ -49,7 +159,7 @@ TEST_P(DatagramHandling, HandlesDatagram)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachDatagram, DatagramHandling, testing::ValuesIn(listener_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         cases::name);
 
 in_addr address_of(uint32_t host_order)
 {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Starting and stopping instances: sockets, threads and their failures.
+#include "support/cases.h"
 #include "support/capture.h"
 #include "support/peer.h"
 #include "support/process.h"
@@ -27,6 +28,8 @@
 extern char **environ;
 
 namespace {
+
+using cases::operator<<;
 
 TEST(Lifecycle, TwoInstancesOnTwoHostsFindEachOther)
 {
@@ -67,9 +70,8 @@ TEST(Lifecycle, SecondInstanceOnOneHostCannotBindYetAnnounces)
     bool second_announced = false, second_probed = false;
     while (auto datagram = listener.receive(100ms)) {
         bool from_second = datagram->payload.find("\"second\"") != std::string::npos;
-        bool probe = datagram->payload.find("\"probe\"") != std::string::npos;
-        second_announced |= from_second && !probe;
-        second_probed |= from_second && probe;
+        second_announced |= from_second && !datagram->is_probe();
+        second_probed |= from_second && datagram->is_probe();
     }
     EXPECT_TRUE(second_announced);
     EXPECT_TRUE(second_probed);
@@ -109,11 +111,6 @@ struct StallCase {
     const char *name;
     StalledStandardError::Kind kind;
 };
-
-void PrintTo(const StallCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 const StallCase stall_cases[] = {
     {"Pipe", StalledStandardError::Kind::PIPE},
@@ -162,7 +159,7 @@ TEST_P(StalledStandardErrorTest, NeverHoldsTheInstance)
 }
 
 INSTANTIATE_TEST_SUITE_P(EachReader, StalledStandardErrorTest, testing::ValuesIn(stall_cases),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         cases::name);
 
 // A program started while an instance runs must not keep its port.
 TEST(Lifecycle, ChildProcessesInheritNoSocket)

@@ -5,6 +5,7 @@
 #ifndef TESTS_LISTENER_CASES_H
 #define TESTS_LISTENER_CASES_H
 
+#include "support/cases.h"
 #include "support/peer.h"
 #include "support/reports.h"
 
@@ -17,6 +18,7 @@
 #include <vector>
 
 using namespace std::string_literals;
+using cases::operator<<;
 
 enum class Outcome { REPORTED, DROPPED };
 
@@ -131,15 +133,6 @@ inline const ListenerCase listener_cases[] = {
      padding(1024)},
     {"TextEndsAtFirstNul", "{\"version\": 1, \"type\": \"Probe\"\0}"s,
      "json parsing error: {\"version\": 1, \"type\": \"Probe\"\n", Outcome::DROPPED},
-    // Text from the network never reaches the terminal raw.
-    {"ControlBytesInTypeString", R"({"version": 1, "type": "\u001b[2J\n"})",
-     "unknown peer type: \\x1b[2J\\n\n", Outcome::REPORTED},
-    {"ControlBytesInUnparsableText", "\x1b[31mred\r\n\tx\x7f",
-     "json parsing error: \\x1b[31mred\\x0d\\n\\tx\\x7f\n", Outcome::DROPPED},
-    {"ControlBytesInEchoedPayload", "{\"version\": 1} /* \x07 */",
-     "no peer type: {\"version\": 1} /* \\x07 */\n", Outcome::REPORTED},
-    {"ForgedLineStaysOnItsOwn", "x\n192.0.2.66 Fake camera http://evil/",
-     "json parsing error: x\\n192.0.2.66 Fake camera http://evil/\n", Outcome::DROPPED},
     // A value is written compactly, without the comments the reader keeps.
     {"CommentInValueNotEchoed", "{\"version\": /*\x1b]0;owned\x07\x1b[2J\x1b[31m*/ \"1\"}",
      "protocol version is not integer: \"1\"\n", Outcome::DROPPED},
@@ -186,16 +179,17 @@ inline const ListenerCase listener_cases[] = {
          return escapes;
      }() + " [shortened]\n",
      Outcome::DROPPED},
-    // C1 controls, Bidi_Control characters, line and paragraph separators
-    // and bytes that are not UTF-8, in each kind of message; a joiner stays.
+    // Text from the network never reaches the terminal raw, in any kind of
+    // message: controls, Bidi_Control characters, line and paragraph
+    // separators and bytes that are not UTF-8, by the rule; a joiner stays.
     {"HiddenControlsInPayloadEcho",
-     "{\"version\": 1, \"name\": \"\xe2\x80\xae\xc2\x9b\xe2\x80\x8f\xe2\x80\x8d\"}",
-     "no peer type: {\"version\": 1, \"name\": \"\\u202e\\u009b\\u200f\xe2\x80\x8d\"}\n",
+     "{\"version\": 1, \"name\": \"\xe2\x80\xae\xc2\x9b\xe2\x80\x8f\xe2\x80\x8d\"} /* \x07 */",
+     "no peer type: {\"version\": 1, \"name\": \"\\u202e\\u009b\\u200f\xe2\x80\x8d\"} /* \\x07 */\n",
      Outcome::REPORTED, OBX_PEER_TYPE_UNKNOWN, "\xe2\x80\xae\xc2\x9b\xe2\x80\x8f\xe2\x80\x8d"},
     {"HiddenControlsInTypeString",
-     "{\"version\": 1, \"type\": \"\xc2\x9b" "2J\xe2\x81\xa6\xff a\xd8\x9c" "b\xe2\x80\x8e"
+     "{\"version\": 1, \"type\": \"\\u001b[2J\\n\xc2\x9b" "2J\xe2\x81\xa6\xff a\xd8\x9c" "b\xe2\x80\x8e"
      "c\xe2\x80\x8f" "d\xe2\x80\xa8" "e\xe2\x80\xa9" "f\"}",
-     "unknown peer type: \\u009b2J\\u2066\\xff a\\u061cb\\u200ec\\u200fd\\u2028e\\u2029f\n",
+     "unknown peer type: \\x1b[2J\\n\\u009b2J\\u2066\\xff a\\u061cb\\u200ec\\u200fd\\u2028e\\u2029f\n",
      Outcome::REPORTED},
     {"HiddenControlsInValue",
      "{\"version\": 1, \"type\": [\"\xc2\x85\xe2\x80\xaa\xe2\x80\xa8\"]}",
@@ -205,26 +199,18 @@ inline const ListenerCase listener_cases[] = {
      "no peer type: {\"version\": 1, \"name\": {\"\\u202e\\u200e\": 1}}\n"
      "device name is not string: {\"\\u202e\\u200e\":1}\n",
      Outcome::DROPPED},
-    {"HiddenControlsInUnparsableText", "\xc2\x9b" "31m\xe2\x80\xae\xe2\x80\xa9\xfe",
-     "json parsing error: \\u009b31m\\u202e\\u2029\\xfe\n", Outcome::DROPPED},
+    {"HiddenControlsInUnparsableText",
+     "\x1b[31mred\r\n192.0.2.66 Fake\tx\x7f\xc2\x9b" "31m\xe2\x80\xae\xe2\x80\xa9\xfe",
+     "json parsing error: \\x1b[31mred\\x0d\\n192.0.2.66 Fake\\tx\\x7f\\u009b31m\\u202e\\u2029\\xfe\n",
+     Outcome::DROPPED},
     {"InvalidUtf8InVersion", "{\"version\": \"\xff\xc0\xaf\"}",
      "protocol version is not integer: \"\\xff\\xc0\\xaf\"\n", Outcome::DROPPED},
 };
 
-// Names the case in test output instead of dumping its bytes.
-inline void PrintTo(const ListenerCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
-inline std::optional<std::string> expected_text(std::optional<std::string> out,
+inline std::optional<std::string> expected_text(const std::optional<std::string> &text,
                                                 const std::string &sender)
 {
-    if (!out)
-        return std::nullopt;
-    for (size_t at = out->find('@'); at != std::string::npos; at = out->find('@', at))
-        out->replace(at, 1, sender);
-    return out;
+    return text ? std::optional(cases::with_address(*text, sender)) : std::nullopt;
 }
 
 // Checks what handling c's datagram from sender left: the messages on

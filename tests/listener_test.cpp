@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(ThroughSockets, Listener,
                          testing::ValuesIn(cases_named({"CameraUrlsCompleted", "EmptyDatagram",
                                                         "LongerThanBuffer", "FillsBufferExactly",
                                                         "TextEndsAtFirstNul"})),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         cases::name);
 
 // Sends each payload from one sender, then a marker, and waits for the marker.
 void send_then_sync(Reports &reports, const std::vector<std::string> &payloads)

@@ -34,8 +34,7 @@ TEST(TwoSegments, StartUpDatagramsLeaveOncePerSegment)
         int probes = 0, presences = 0;
         while (auto datagram = listeners[i].receive(100ms)) {
             EXPECT_EQ(datagram->source, host1_address_seen_from(hosts[i]));
-            bool probe = datagram->payload.find("\"probe\"") != std::string::npos;
-            probe ? ++probes : ++presences;
+            datagram->is_probe() ? ++probes : ++presences;
         }
         EXPECT_EQ(probes, 1) << "host " << hosts[i];
         EXPECT_GE(presences, 1) << "host " << hosts[i] << ": start-up presence";

@@ -24,6 +24,9 @@ struct Datagram {
     std::string source;
     std::string payload;
     std::chrono::steady_clock::time_point arrival;
+
+    // Whether it asks for answers: a probe, not a presence.
+    bool is_probe() const { return payload.find("\"probe\"") != std::string::npos; }
 };
 
 class Peer {

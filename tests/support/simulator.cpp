@@ -69,7 +69,7 @@ struct Simulator {
     void note_storm_answer(const Datagram &datagram)
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (storming && datagram.payload.find("\"probe\"") == std::string::npos)
+        if (storming && !datagram.is_probe())
             storm_answers.push_back(datagram.arrival);
     }
 
@@ -94,7 +94,7 @@ struct Simulator {
             if (!datagram)
                 continue;
             note_storm_answer(*datagram);
-            if (answering == 0 || datagram->payload.find("\"probe\"") == std::string::npos)
+            if (answering == 0 || !datagram->is_probe())
                 continue;
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             std::vector<Announcement> answers;
