@@ -24,7 +24,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <dirent.h>
 
 #include <algorithm>
 #include <atomic>
@@ -461,18 +460,13 @@ void near_and_far(const std::string &build, int near_host, int far_host,
 // Times any thread of the process was woken: its context switches.
 long wake_ups(pid_t pid)
 {
-    std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    DIR *dir = opendir(tasks.c_str());
+    std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
     long total = 0;
-    while (dirent *entry = dir ? readdir(dir) : nullptr) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::string status = tasks + "/" + entry->d_name + "/status";
+    for (const std::string &task : proc_entries(tasks)) {
+        std::string status = tasks + task + "/status";
         total += proc_status_number(status, "voluntary_ctxt_switches") +
                  proc_status_number(status, "nonvoluntary_ctxt_switches");
     }
-    if (dir)
-        closedir(dir);
     return total;
 }
 

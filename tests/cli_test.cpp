@@ -193,10 +193,8 @@ TEST_P(CliEnd, EndsAsItsCauseWould)
     if (c.reader != Reader::THE_TEST) {
         stalled = cli.take_output();
         announce_long_named_peers();
-        auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (!listener_writing(cli.pid()) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(listener_writing(cli.pid())) << "its output must be stalled";
+        ASSERT_TRUE(wait_until([&] { return listener_writing(cli.pid()); }, 5s))
+            << "its output must be stalled";
     }
     if (c.signal != 0)
         kill(cli.pid(), c.signal);

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -92,18 +91,13 @@ TEST(Lifecycle, VerboseRightAfterNewTracesStartUpDatagrams)
 std::vector<std::string> socket_descriptors(pid_t pid)
 {
     std::vector<std::string> sockets;
-    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-    DIR *listing = opendir(dir.c_str());
-    if (!listing)
-        return sockets;
-    while (dirent *entry = readdir(listing)) {
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
+    for (const std::string &descriptor : proc_entries(dir)) {
         char target[256] = {};
-        std::string path = dir + "/" + entry->d_name;
-        if (readlink(path.c_str(), target, sizeof target - 1) > 0 &&
+        if (readlink((dir + descriptor).c_str(), target, sizeof target - 1) > 0 &&
             strncmp(target, "socket:", 7) == 0)
             sockets.push_back(target);
     }
-    closedir(listing);
     return sockets;
 }
 

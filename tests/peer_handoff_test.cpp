@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The window's hand-off and list under a flood of senders: bounded, and
-// counting what they leave out; the list's iterators across its changes. No
-// network, no display.
+// counting what they leave out; the list's order, finding and iterators
+// across its changes, as a view sees them through its signals. No network,
+// no display.
 #include "peer_handoff.h"
+#include "support/cases.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +13,8 @@
 #include <vector>
 
 namespace {
+
+using cases::operator<<;
 
 std::string address(int i)
 {
@@ -30,19 +34,25 @@ void run_main_loop()
     }
 }
 
-std::vector<std::string> listed_addresses(DiscoveryPeerList *store)
+std::string text_at(GtkTreeModel *model, GtkTreeIter *iter, int column)
 {
-    std::vector<std::string> addresses;
+    gchar *text = nullptr;
+    gtk_tree_model_get(model, iter, column, &text, -1);
+    std::string copy = text;
+    g_free(text);
+    return copy;
+}
+
+// A column of the shown rows, in the order shown.
+std::vector<std::string> listed(DiscoveryPeerList *store, int column = COL_ADDRESS)
+{
+    std::vector<std::string> texts;
     GtkTreeModel *model = GTK_TREE_MODEL(store);
     GtkTreeIter iter;
     for (gboolean more = gtk_tree_model_get_iter_first(model, &iter); more;
-         more = gtk_tree_model_iter_next(model, &iter)) {
-        gchar *text = nullptr;
-        gtk_tree_model_get(model, &iter, COL_ADDRESS, &text, -1);
-        addresses.push_back(text);
-        g_free(text);
-    }
-    return addresses;
+         more = gtk_tree_model_iter_next(model, &iter))
+        texts.push_back(text_at(model, &iter, column));
+    return texts;
 }
 
 void ignore_batch(gpointer) {}
@@ -59,7 +69,7 @@ TEST(PeerHandoff, ListsUpToItsLimitsAndCountsTheRest)
     EXPECT_EQ(peer_handoff_not_listed(handoff), 3u) << "beyond the 5 that may wait";
 
     run_main_loop();
-    EXPECT_EQ(listed_addresses(store), (std::vector<std::string>{address(0), address(1), address(2)}));
+    EXPECT_EQ(listed(store), (std::vector<std::string>{address(0), address(1), address(2)}));
     EXPECT_EQ(peer_handoff_not_listed(handoff), 5u) << "and 2 beyond the list";
     hand_over(handoff, 50, 1);
     run_main_loop();
@@ -69,13 +79,101 @@ TEST(PeerHandoff, ListsUpToItsLimitsAndCountsTheRest)
     g_object_unref(store);
 }
 
-void append_row(DiscoveryPeerList *store, const char *address_string, const char *name)
+void append_row(DiscoveryPeerList *store, const char *address_string, const char *name,
+                const char *http_url = nullptr)
 {
     RowTexts row;
     row_texts_init(&row, address_string,
-                   ObxPeerDetails{OBX_PEER_TYPE_VIDEO_TRANSMITTER, name, nullptr, nullptr});
+                   ObxPeerDetails{OBX_PEER_TYPE_VIDEO_TRANSMITTER, name, nullptr, http_url});
     discovery_peer_list_append(store, &row);
 }
+
+// The names a view shows, kept from the list's signals alone; read again
+// when the list is filtered, as the view is then given the list anew.
+struct ViewMirror {
+    std::vector<std::string> names;
+
+    static void on_inserted(GtkTreeModel *model, GtkTreePath *path, GtkTreeIter *iter,
+                            ViewMirror *self)
+    {
+        auto at = self->names.begin() + gtk_tree_path_get_indices(path)[0];
+        self->names.insert(at, text_at(model, iter, COL_NAME));
+    }
+    static void on_reordered(GtkTreeModel *, GtkTreePath *, GtkTreeIter *, gint *new_order,
+                             ViewMirror *self)
+    {
+        std::vector<std::string> before = self->names;
+        for (size_t at = 0; at < before.size(); ++at)
+            self->names[at] = before[static_cast<size_t>(new_order[at])];
+    }
+};
+
+struct ListCase {
+    const char *name;
+    std::vector<const char *> filters; // in turn
+    int sort_column;
+    GtkSortType order;
+    std::vector<std::string> shown; // names, once a last row has arrived
+};
+
+const ListCase list_cases[] = {
+    {"ArrivalOrder", {}, DISCOVERY_PEER_LIST_UNSORTED, GTK_SORT_ASCENDING,
+     {"Lobby", "Entr\xc3\xa9" "e", "", "camera 2", "Camera 10", "Gate", "Camera 0"}},
+    {"NamesIgnoreCaseAndTakeNumbersByValue", {}, COL_NAME, GTK_SORT_ASCENDING,
+     {"", "Camera 0", "camera 2", "Camera 10", "Entr\xc3\xa9" "e", "Gate", "Lobby"}},
+    {"NamesDescending", {}, COL_NAME, GTK_SORT_DESCENDING,
+     {"Lobby", "Gate", "Entr\xc3\xa9" "e", "Camera 10", "camera 2", "Camera 0", ""}},
+    {"AddressesByNumber", {}, COL_ADDRESS, GTK_SORT_ASCENDING,
+     {"Gate", "Camera 0", "Lobby", "Entr\xc3\xa9" "e", "", "camera 2", "Camera 10"}},
+    {"UrlsAsText", {}, COL_HTTP, GTK_SORT_ASCENDING,
+     {"", "camera 2", "Camera 10", "Gate", "Lobby", "Entr\xc3\xa9" "e", "Camera 0"}},
+    {"EqualRowsInArrivalOrderEitherWay", {}, COL_RTSP, GTK_SORT_DESCENDING,
+     {"Lobby", "Entr\xc3\xa9" "e", "", "camera 2", "Camera 10", "Gate", "Camera 0"}},
+    {"FindsNamesIgnoringCase", {"caM"}, DISCOVERY_PEER_LIST_UNSORTED, GTK_SORT_ASCENDING,
+     {"camera 2", "Camera 10", "Camera 0"}},
+    {"FindsNonAsciiIgnoringCase", {"ENTR\xc3\x89"}, DISCOVERY_PEER_LIST_UNSORTED,
+     GTK_SORT_ASCENDING, {"Entr\xc3\xa9" "e"}},
+    {"FindsAddresses", {"192.0.2.10"}, DISCOVERY_PEER_LIST_UNSORTED, GTK_SORT_ASCENDING,
+     {"Lobby", "Entr\xc3\xa9" "e", "", "camera 2", "Camera 10"}},
+    {"ShorterTextFindsMore", {"camera 1", "cam"}, DISCOVERY_PEER_LIST_UNSORTED,
+     GTK_SORT_ASCENDING, {"camera 2", "Camera 10", "Camera 0"}},
+    {"FoundThenSorted", {"cam"}, COL_NAME, GTK_SORT_ASCENDING, {"Camera 0", "camera 2", "Camera 10"}},
+    {"FindsNothing", {"zzz"}, COL_NAME, GTK_SORT_ASCENDING, {}},
+    {"FindingEndsWithNoText", {"cam", ""}, DISCOVERY_PEER_LIST_UNSORTED, GTK_SORT_ASCENDING,
+     {"Lobby", "Entr\xc3\xa9" "e", "", "camera 2", "Camera 10", "Gate", "Camera 0"}},
+};
+
+class PeerListOrder : public testing::TestWithParam<ListCase> {};
+
+// Rows found and sorted, then one more arriving: where the view is told each
+// goes, and what the list shows.
+TEST_P(PeerListOrder, ShowsRowsFoundInTheirOrder)
+{
+    const ListCase &c = GetParam();
+    DiscoveryPeerList *store = discovery_peer_list_new();
+    ViewMirror view;
+    g_signal_connect(store, "row-inserted", G_CALLBACK(ViewMirror::on_inserted), &view);
+    g_signal_connect(store, "rows-reordered", G_CALLBACK(ViewMirror::on_reordered), &view);
+    append_row(store, "192.0.2.100", "Lobby", "http://192.0.2.100/");
+    append_row(store, "192.0.2.101", "Entr\xc3\xa9" "e", "http://192.0.2.101:8080/");
+    append_row(store, "192.0.2.102", "");
+    append_row(store, "192.0.2.106", "camera 2");
+    append_row(store, "192.0.2.107", "Camera 10");
+    append_row(store, "192.0.2.2", "Gate"); // first by number, last as text
+    for (const char *text : c.filters) {
+        discovery_peer_list_filter(store, text);
+        view.names = listed(store, COL_NAME);
+    }
+    if (c.sort_column != DISCOVERY_PEER_LIST_UNSORTED)
+        discovery_peer_list_sort(store, c.sort_column, c.order);
+    append_row(store, "192.0.2.30", "Camera 0", "http://a/");
+
+    EXPECT_EQ(listed(store, COL_NAME), c.shown);
+    EXPECT_EQ(view.names, c.shown) << "the view was told otherwise";
+    g_object_unref(store);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, PeerListOrder, testing::ValuesIn(list_cases), cases::name);
 
 void count_critical(const gchar *, GLogLevelFlags, const gchar *, gpointer count)
 {

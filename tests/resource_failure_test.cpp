@@ -6,11 +6,11 @@
 #include "obx_discovery/instance.h"
 #include "support/capture.h"
 #include "support/peer.h"
+#include "support/process.h"
 #include "support/reports.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
@@ -82,20 +82,9 @@ TEST(ThreadFailure, IsReportedAndInstanceFreesSafely)
     EXPECT_EQ(lines_starting(errors.text(), "thread creation failed: "), 3u) << errors.text();
 }
 
-// The entries of a directory of /proc/self: threads or descriptors.
-size_t entries_in(const char *directory)
-{
-    size_t entries = 0;
-    DIR *listing = opendir(directory);
-    while (dirent *entry = readdir(listing))
-        entries += entry->d_name[0] != '.';
-    closedir(listing);
-    return entries;
-}
-
 size_t thread_count()
 {
-    return entries_in("/proc/self/task");
+    return proc_entries("/proc/self/task").size();
 }
 
 // Memory runs out at each allocation of obx_discovery_new in turn, and stays
@@ -137,11 +126,11 @@ TEST(AllocationFailure, AtEachAllocationOfASendNothingLeaks)
     int allowed = 0;
     for (; allowed < 100; ++allowed) {
         OutputCapture errors(STDERR_FILENO);
-        const size_t descriptors_before = entries_in("/proc/self/fd");
+        const size_t descriptors_before = proc_entries("/proc/self/fd").size();
         allocations_left = allowed;
         broadcast_now(self, DatagramType::PRESENCE);
         allocations_left = -1;
-        EXPECT_EQ(entries_in("/proc/self/fd"), descriptors_before) << allowed;
+        EXPECT_EQ(proc_entries("/proc/self/fd").size(), descriptors_before) << allowed;
         if (errors.text().empty())
             break; // sent
         EXPECT_EQ(errors.text(), "datagram not sent: std::bad_alloc\n") << allowed;

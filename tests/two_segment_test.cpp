@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // A host on two segments, its default route on the first: whatever it sends
 // must reach both, and peers on either must be found.
+#include "support/capture.h"
+#include "support/cases.h"
 #include "support/peer.h"
 #include "support/reports.h"
 #include "support/testnet.h"
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -45,8 +47,18 @@ TEST(TwoSegments, CameraAlreadyRunningOnSecondSegmentIsFound)
 {
     ObxPeerDetails camera{OBX_PEER_TYPE_VIDEO_TRANSMITTER, "far", "rtsp:///live", nullptr};
     Instance on_host3;
-    testnet::run_on_host(3, [&] { on_host3.reset(obx_discovery_new(camera, nullptr, nullptr)); });
-    std::this_thread::sleep_for(100ms); // its start-up presence is long gone
+    bool presence_gone = false; // before the tool listens
+    {
+        OutputCapture trace(STDOUT_FILENO);
+        testnet::run_on_host(3, [&] {
+            on_host3.reset(obx_discovery_new(camera, nullptr, nullptr));
+            obx_discovery_set_verbose(on_host3.get(), true);
+        });
+        auto traced = [&] { return trace.text().find("sent: ") != std::string::npos; };
+        presence_gone = wait_until(traced, 1s);
+        obx_discovery_set_verbose(on_host3.get(), false);
+    }
+    ASSERT_TRUE(presence_gone);
 
     Reports reports;
     Instance tool(obx_discovery_new(probe_details(), Reports::callback, &reports));

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // What the tables of cases share: each case has a name, which the test
-// output shows instead of the case's bytes and which names its test.
+// output shows instead of the case's bytes and which names its test; and a
+// wait for what a test waits for.
 #ifndef TESTS_SUPPORT_CASES_H
 #define TESTS_SUPPORT_CASES_H
 
+#include <chrono>
 #include <ostream>
 #include <string>
+#include <thread>
 
 namespace cases {
 
@@ -29,5 +32,18 @@ inline std::string with_address(std::string text, const std::string &address)
 }
 
 } // namespace cases
+
+// Whether condition() holds within timeout; asked every few milliseconds.
+template <typename Condition>
+bool wait_until(Condition condition, std::chrono::milliseconds timeout)
+{
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 #endif

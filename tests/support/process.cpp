@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -238,6 +239,18 @@ double cpu_seconds(const rusage &usage)
 {
     auto seconds = [](const timeval &t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+std::vector<std::string> proc_entries(const std::string &directory)
+{
+    std::vector<std::string> names;
+    DIR *listing = opendir(directory.c_str());
+    while (dirent *entry = listing ? readdir(listing) : nullptr)
+        if (entry->d_name[0] != '.')
+            names.push_back(entry->d_name);
+    if (listing)
+        closedir(listing);
+    return names;
 }
 
 long proc_status_number(const std::string &status_path, const std::string &field)

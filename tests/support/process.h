@@ -88,4 +88,8 @@ double cpu_seconds(const rusage &usage);
 // file; 0 if the file or the field is not there.
 long proc_status_number(const std::string &status_path, const std::string &field);
 
+// The names in a directory of /proc, such as a process's threads (task) or
+// descriptors (fd), without "." and "..".
+std::vector<std::string> proc_entries(const std::string &directory);
+
 #endif
