@@ -15,26 +15,29 @@
 
 namespace {
 
+// Sends each payload from one sender, then a marker, and waits for the
+// marker: the listener handles datagrams in order, so once the marker is
+// reported, those before it have been handled.
+void send_then_sync(Reports &reports, const std::vector<std::string> &payloads)
+{
+    Peer sender = Peer::sending_from(testnet::pool_address(1));
+    for (const std::string &payload : payloads)
+        sender.broadcast(payload);
+    Peer::sending_from(testnet::pool_address(2)).broadcast(camera_presence("marker"));
+    ASSERT_TRUE(reports.wait_for(testnet::pool_address(2), 2s)) << "the listener stopped working";
+}
+
 class Listener : public testing::TestWithParam<ListenerCase> {};
 
 TEST_P(Listener, HandlesDatagram)
 {
     const ListenerCase &c = GetParam();
-    const std::string sender_address = testnet::pool_address(1);
-    const std::string marker_address = testnet::pool_address(2);
-    Peer sender = Peer::sending_from(sender_address);
-    Peer marker = Peer::sending_from(marker_address);
     Reports reports;
     OutputCapture errors(STDERR_FILENO);
     Instance instance(obx_discovery_new(probe_details(), Reports::callback, &reports));
-
-    sender.broadcast(c.payload);
-    // The listener handles datagrams in order: once the marker is reported,
-    // the datagram under test has been handled.
-    marker.broadcast(camera_presence("marker"));
-    ASSERT_TRUE(reports.wait_for(marker_address, 2s)) << "the listener stopped working";
+    send_then_sync(reports, {c.payload});
     instance.reset();
-    expect_handled(c, errors.text(), reports, sender_address);
+    expect_handled(c, errors.text(), reports, testnet::pool_address(1));
 }
 
 // What the socket itself decides: datagrams it truncates, fills or delivers
@@ -44,16 +47,6 @@ INSTANTIATE_TEST_SUITE_P(ThroughSockets, Listener,
                                                         "LongerThanBuffer", "FillsBufferExactly",
                                                         "TextEndsAtFirstNul"})),
                          cases::name);
-
-// Sends each payload from one sender, then a marker, and waits for the marker.
-void send_then_sync(Reports &reports, const std::vector<std::string> &payloads)
-{
-    Peer sender = Peer::sending_from(testnet::pool_address(1));
-    for (const std::string &payload : payloads)
-        sender.broadcast(payload);
-    Peer::sending_from(testnet::pool_address(2)).broadcast(camera_presence("marker"));
-    ASSERT_TRUE(reports.wait_for(testnet::pool_address(2), 2s));
-}
 
 TEST(Listener, ReportsEachAddressOnce)
 {
@@ -68,12 +61,7 @@ TEST(Listener, ReportsEachAddressOnce)
     const std::string sender = testnet::pool_address(1);
     EXPECT_EQ(reports.count(sender), 1u);
     EXPECT_EQ(reports.wait_for(sender, 0ms)->name, "first");
-    std::string text = output.text();
-    size_t repeats = 0;
-    for (size_t at = text.find("already reported: " + sender + "\n"); at != std::string::npos;
-         at = text.find("already reported: " + sender + "\n", at + 1))
-        ++repeats;
-    EXPECT_EQ(repeats, 2u);
+    EXPECT_EQ(lines_starting(output.text(), "already reported: " + sender + "\n"), 2u);
 }
 
 TEST(Listener, SenderOfBadDatagramIsNeverReported)
@@ -122,8 +110,7 @@ TEST(Listener, ProbeStormLeavesListenerHearing)
     std::thread collect([&] {
         // Its start-up probes may repeat meanwhile; they are not answers.
         while (auto datagram = listener.receive(500ms))
-            if (datagram->source == testnet::host_address(1) &&
-                datagram->payload.find("\"probe\"") == std::string::npos)
+            if (datagram->source == testnet::host_address(1) && !datagram->is_probe())
                 answers.push_back(*datagram);
     });
     Peer prober = Peer::sending_from(testnet::pool_address(1));

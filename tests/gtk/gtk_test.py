@@ -470,12 +470,13 @@ class DesktopTool(unittest.TestCase):
         self.keys("ctrl+f", "Escape", "End")
         self.command("paced %s 30 3000" % pool(20))  # "Camera 0" onwards: above it
         wait_until(lambda: table.get_n_rows() == len(EXPECTED_ROWS) + 30, what="new rows")
-        time.sleep(0.3)  # drawn
-        row = table.get_accessible_at(self.row_index(table, TABBED), 1).get_extents(
-            Atspi.CoordType.SCREEN)
-        view = table.get_extents(Atspi.CoordType.SCREEN)
-        self.assertTrue(view.y < row.y and row.y + row.height <= view.y + view.height,
-                        (row.y, view.y, view.height))
+
+        def selected_in_view():
+            row = table.get_accessible_at(self.row_index(table, TABBED), 1).get_extents(
+                Atspi.CoordType.SCREEN)
+            view = table.get_extents(Atspi.CoordType.SCREEN)
+            return view.y < row.y and row.y + row.height <= view.y + view.height
+        wait_until(selected_in_view, timeout=2, what="the selected row in view")
         # A refresh starts again in arrival order.
         self.click(self.refresh_button())
         self.wait_for_rows(table, EXPECTED_ROWS)
@@ -497,8 +498,7 @@ class DesktopTool(unittest.TestCase):
         self.assertEqual(self.count(), ["%d cameras" % total])
         self.keys("ctrl+f")
         subprocess.run(["xdotool", "type", "--delay", "100", HOST], env=self.env, check=True)
-        time.sleep(0.3)
-        self.assertEqual(self.column(table, 1), [HOST])
+        wait_until(lambda: self.column(table, 1) == [HOST], what="the row found by its address")
         self.click(self.refresh_button())  # the search stays
         self.wait_for_rows(table, {row for row in EXPECTED_ROWS if row[1] == HOST})
         self.assertEqual(self.count(), ["1 of %d cameras" % total])
@@ -763,7 +763,7 @@ class DesktopTool(unittest.TestCase):
         wait_until(lambda: table.get_n_rows() > len(EXPECTED_ROWS) + 5, what="flood rows")
         x_close_window(self.display, first[0])
         wait_until(lambda: len(self.visible_windows()) == 1, what="the first window to close")
-        time.sleep(0.5)  # rows still in transit reach the main loop
+        time.sleep(0.5)  # no sign tells when the rows in transit have reached the main loop
         self.assertIsNone(self.app.poll(), self.app_errors())
         self.assertEqual(self.x_windows(), one_window, "the closed window's menu is left")
         x_close_window(self.display, self.visible_windows()[0])
