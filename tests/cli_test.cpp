@@ -13,10 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -153,9 +151,8 @@ const EndCase end_cases[] = {
 bool listener_writing(pid_t pid)
 {
     std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
-    std::error_code error;
-    for (const auto &task : std::filesystem::directory_iterator(tasks, error)) {
-        std::ifstream comm(task.path() / "comm"), syscall(task.path() / "syscall");
+    for (const std::string &task : proc_entries(tasks)) {
+        std::ifstream comm(tasks + task + "/comm"), syscall(tasks + task + "/syscall");
         std::string name;
         long number = -1;
         if (std::getline(comm, name) && name == "Discovery Liste" && syscall >> number)

@@ -5,9 +5,10 @@
 #include "listener_cases.h"
 #include "obx_discovery/address_set.h"
 #include "obx_discovery/diagnostics.h"
-#include <obx_internal/peer_text.h>
 #include "obx_discovery/protocol.h"
 #include "support/capture.h"
+
+#include <obx_internal/peer_text.h>
 
 #include <glib.h>
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 
 #include <unistd.h>
 
+#include <map>
 #include <regex>
 
 using namespace std::chrono_literals;
@@ -104,9 +105,11 @@ TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
 
     // No loop and no second copy: each datagram reaches each host once,
     // its sender included.
+    std::map<int, long> sent;
+    for (int host : counted_hosts)
+        sent[host] = counted(host, "sent");
     auto expected = [&](int sender, int receiver) {
-        long sent = counted(sender, "sent");
-        return sender == 4 && receiver == 1 ? sent - sent_before_relay : sent;
+        return sender == 4 && receiver == 1 ? sent[sender] - sent_before_relay : sent[sender];
     };
     auto all_arrived = [&] {
         for (int sender : counted_hosts)
@@ -117,7 +120,7 @@ TEST(Routed, CamerasBeyondTheRouterAreFoundThroughTheRelayEachDatagramOnce)
     };
     EXPECT_TRUE(wait_until(all_arrived, 1s)) << "the last datagrams to arrive";
     for (int sender : counted_hosts) {
-        EXPECT_GT(counted(sender, "sent"), 0) << "host " << sender;
+        EXPECT_GT(sent[sender], 0) << "host " << sender;
         for (int receiver : counted_hosts)
             EXPECT_EQ(counted(receiver, counter_name(sender)), expected(sender, receiver))
                 << "from host " << sender << " to host " << receiver;
